@@ -1,0 +1,26 @@
+// Fault points: in the test build of the platform layer, a test can make the
+// next calls of a named function fail with a chosen error code. The shipped
+// libraries are built without them, and the macro is then empty.
+#pragma once
+
+#include "wince_types.h"
+
+#ifdef WINCE_FAULT_POINTS
+namespace wince::faults {
+// The error code the named call must fail with now, or 0 to run normally.
+DWORD take(const char* call);
+// A message box shown by the layer, for the tests to inspect.
+void noteMessageBox(const char16_t* caption, const char16_t* text, unsigned style);
+}  // namespace wince::faults
+#define WINCE_FAULT_POINT(call, failResult)                                \
+    do {                                                                   \
+        if (DWORD injectedError_ = ::wince::faults::take(#call)) {         \
+            SetLastError(injectedError_);                                  \
+            return failResult;                                             \
+        }                                                                  \
+    } while (0)
+#else
+#define WINCE_FAULT_POINT(call, failResult) \
+    do {                                    \
+    } while (0)
+#endif
