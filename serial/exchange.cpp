@@ -1,0 +1,125 @@
+#include "exchange.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+constexpr int32_t MAX_SEND_RETRIES = 2;     // 3 attempts in all
+constexpr int32_t MAX_RECEIVE_RETRIES = 3;  // 4 waits in all
+constexpr DWORD WRITER_IDLE_POLL_MS = 1;
+
+using Clock = std::chrono::steady_clock;
+
+DWORD msUntil(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
+// Takes a request back after the wait. A reply request the worker holds is
+// waited for (the recogniser runs briefly and may be writing into the
+// caller's arrays); a write the worker holds is left to finish as abandoned.
+uint8_t withdrawRequest(std::atomic<uint8_t>& flag, bool abandonTaken) {
+    for (;;) {
+        uint8_t state = flag.load(std::memory_order_acquire);
+        if (state == HANDOVER_TAKEN && !abandonTaken) {
+            Sleep(0);
+            continue;
+        }
+        uint8_t next = state == HANDOVER_TAKEN ? HANDOVER_ABANDONED : HANDOVER_IDLE;
+        if (flag.compare_exchange_weak(state, next, std::memory_order_acq_rel)) return state;
+    }
+}
+
+struct HandOverPoint {
+    HANDLE event;
+    std::atomic<uint8_t>& flag;
+    std::atomic<uint32_t>& error;
+    bool abandonTaken;
+};
+
+// One handshake. Only the worker's completion of this very request counts:
+// a completion signalled late for an earlier request wakes the wait but is
+// not taken for this one, which then waits out the rest of its time.
+ResultCode handOver(HandOverPoint point, DWORD timeoutMs) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        ResetEvent(point.event);
+        point.error.store(0, std::memory_order_relaxed);
+        point.flag.store(HANDOVER_RAISED, std::memory_order_release);
+        DWORD waited = WaitForSingleObject(point.event, msUntil(deadline));
+        DWORD waitError = GetLastError();
+        uint8_t outcome = withdrawRequest(point.flag, point.abandonTaken);
+        if (outcome == HANDOVER_DONE) return static_cast<ResultCode>(point.error.load(std::memory_order_acquire));
+        if (waited == WAIT_TIMEOUT) return ERR_RS_TIMEOUT;
+        if (waited == WAIT_FAILED) return static_cast<ResultCode>(waitError);
+        if (msUntil(deadline) == 0) return ERR_RS_TIMEOUT;
+    }
+}
+
+// An abandoned write still reads txBuffer until it ends; nothing may be
+// copied there, nor a new write raised, before then.
+ResultCode awaitWriterIdle(PortSlot& slot) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(slot.timeoutMs);
+    while (slot.writeRequested.load(std::memory_order_acquire) != HANDOVER_IDLE) {
+        if (msUntil(deadline) == 0) return ERR_RS_TIMEOUT;
+        Sleep(WRITER_IDLE_POLL_MS);
+    }
+    return 0;
+}
+
+}  // namespace
+
+ResultCode requestWrite(PortSlot& slot) {
+    ResultCode idle = awaitWriterIdle(slot);
+    if (idle != 0) return idle;
+    return handOver({slot.hWriteDone, slot.writeRequested, slot.writeError, true}, slot.timeoutMs);
+}
+
+ResultCode awaitReply(PortSlot& slot) {
+    ResultCode result = handOver({slot.hReplyReady, slot.replyWanted, slot.readError, false}, slot.timeoutMs);
+    if (result == 0 && slot.replyOverflow != 0) return static_cast<ResultCode>(slot.replyOverflow);
+    return result;
+}
+
+ResultCode sendMessage(int32_t index, const uint8_t* message, int32_t length) {
+    PortSlot& slot = portTable[index];
+    for (;;) {
+        ResultCode result = awaitWriterIdle(slot);
+        if (result == 0) {
+            std::memcpy(slot.txBuffer, message, static_cast<size_t>(length));
+            slot.txLength = length;
+            result = requestWrite(slot);
+        }
+        if (result == 0) {
+            sendRetries[index] = 0;
+            return 0;
+        }
+        if (sendRetries[index] >= MAX_SEND_RETRIES) {
+            sendRetries[index] = 0;
+            return result;
+        }
+        ++sendRetries[index];
+    }
+}
+
+ResultCode receiveReply(int32_t index, uint8_t* reply, int32_t capacity, int32_t* lengthCell) {
+    PortSlot& slot = portTable[index];
+    for (;;) {
+        slot.replyLengthOut = lengthCell;
+        slot.replyDest = reply;
+        slot.replyCapacity = capacity;
+        ResultCode result = awaitReply(slot);
+        // A frame too long for the caller's array would come back just as long.
+        if (result == 0 || result == static_cast<ResultCode>(ERROR_INSUFFICIENT_BUFFER)) {
+            receiveRetries[index] = 0;
+            return result;
+        }
+        if (receiveRetries[index] >= MAX_RECEIVE_RETRIES) {
+            receiveRetries[index] = 0;
+            return result;
+        }
+        if (slot.txLength > 0) requestWrite(slot);
+        ++receiveRetries[index];
+    }
+}

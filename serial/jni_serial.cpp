@@ -1,0 +1,142 @@
+// JNI entry points of com.tavrix.tools.comm.SerialQTV for the port natives:
+// check the Java input, pin, call, copy back, release.
+#include <jni.h>
+
+#include <algorithm>
+
+#include "exchange.h"
+#include "port_table.h"
+
+namespace {
+
+constexpr jint RESULT_NO_ACCESS = -1;  // the VM could not give access to an array
+constexpr jint RESULT_BAD_INPUT = ERROR_INVALID_PARAMETER;
+constexpr jint RESULT_BAD_NAME = ERROR_INVALID_NAME;
+constexpr jint RESULT_INVALID_PORT = ERROR_INVALID_PARAMETER;
+constexpr jint MAX_PORT_NAME_CHARS = PORT_NAME_UNITS - 1;
+
+bool hasFirstCell(JNIEnv* env, jintArray portIndex) {
+    return portIndex != nullptr && env->GetArrayLength(portIndex) >= 1;
+}
+
+// A name longer than a slot holds, or with a zero inside it, would name
+// another device than the caller meant.
+bool isAcceptableName(const jchar* chars, jsize length) {
+    if (length > MAX_PORT_NAME_CHARS) return false;
+    return std::find(chars, chars + length, jchar{0}) == chars + length;
+}
+
+void copyName(LineSettings& settings, const jchar* chars, jsize length) {
+    for (jsize i = 0; i < length; ++i) settings.portName[i] = static_cast<char16_t>(chars[i]);
+    settings.portName[length] = 0;
+}
+
+void storeIndex(JNIEnv* env, jintArray portIndex, jint* cells, int32_t index) {
+    cells[0] = index;
+    env->SetIntArrayRegion(portIndex, 0, 1, cells);
+}
+
+jint openNative(JNIEnv* env, jstring portName, jintArray portIndex, InstrumentFamily family,
+                uint32_t baudRate) {
+    if (portName == nullptr || !hasFirstCell(env, portIndex)) return RESULT_BAD_INPUT;
+    const jsize nameLength = env->GetStringLength(portName);
+    const jchar* chars = env->GetStringChars(portName, nullptr);
+    if (chars == nullptr) return RESULT_BAD_INPUT;
+    jint* cells = env->GetIntArrayElements(portIndex, nullptr);
+    if (cells == nullptr) {
+        env->ReleaseStringChars(portName, chars);
+        return RESULT_BAD_INPUT;
+    }
+    jint result;
+    if (!isAcceptableName(chars, nameLength)) {
+        storeIndex(env, portIndex, cells, firstFreeSlot());
+        result = RESULT_BAD_NAME;
+    } else {
+        LineSettings settings = familySettings(family, baudRate);
+        copyName(settings, chars, nameLength);
+        int32_t index = 0;
+        result = openPort(settings, &index);
+        storeIndex(env, portIndex, cells, index);
+    }
+    env->ReleaseIntArrayElements(portIndex, cells, 0);
+    env->ReleaseStringChars(portName, chars);
+    return result;
+}
+
+jsize utf16Length(const char16_t* text, jsize capacity) {
+    jsize length = 0;
+    while (length < capacity && text[length] != 0) ++length;
+    return length;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1QTVv1(JNIEnv* env, jclass, jint baudRate,
+                                                                         jstring portName,
+                                                                         jintArray portIndex) {
+    return openNative(env, portName, portIndex, InstrumentFamily::QTVv1, static_cast<uint32_t>(baudRate));
+}
+
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1QTVv2(JNIEnv* env, jclass, jstring portName,
+                                                                         jintArray portIndex) {
+    return openNative(env, portName, portIndex, InstrumentFamily::QTVv2, 0);
+}
+
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1KELT3B(JNIEnv* env, jclass, jstring portName,
+                                                                          jintArray portIndex) {
+    return openNative(env, portName, portIndex, InstrumentFamily::KELT3B, 0);
+}
+
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1VX9(JNIEnv* env, jclass, jstring portName,
+                                                                       jintArray portIndex) {
+    return openNative(env, portName, portIndex, InstrumentFamily::VX9, 0);
+}
+
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_FermRS(JNIEnv*, jclass, jint port) {
+    if (!isPortIndex(port)) return 0;
+    return closePort(port);
+}
+
+JNIEXPORT jstring JNICALL Java_com_tavrix_tools_comm_SerialQTV_DonneNomPortRS(JNIEnv* env, jclass, jint port) {
+    if (!isPortIndex(port)) return env->NewString(nullptr, 0);
+    const char16_t* name = portTable[port].portName;
+    return env->NewString(reinterpret_cast<const jchar*>(name), utf16Length(name, PORT_NAME_UNITS));
+}
+
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_EnvRS(JNIEnv* env, jclass, jint port,
+                                                                 jbyteArray message, jint length) {
+    if (!isPortIndex(port) || message == nullptr) return RESULT_INVALID_PORT;
+    if (length < 0 || length > TX_BUFFER_SIZE || length > env->GetArrayLength(message)) return RESULT_BAD_INPUT;
+    jbyte* bytes = env->GetByteArrayElements(message, nullptr);
+    if (bytes == nullptr) return RESULT_NO_ACCESS;
+    ResultCode result = sendMessage(port, reinterpret_cast<const uint8_t*>(bytes), length);
+    env->ReleaseByteArrayElements(message, bytes, 0);
+    return result;
+}
+
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_RecRS(JNIEnv* env, jclass, jint port,
+                                                                 jbyteArray reply, jintArray replyLength) {
+    if (!isPortIndex(port) || reply == nullptr || !hasFirstCell(env, replyLength)) {
+        return RESULT_BAD_INPUT;
+    }
+    jint* lengthCells = env->GetIntArrayElements(replyLength, nullptr);
+    if (lengthCells == nullptr) return RESULT_NO_ACCESS;
+    jbyte* bytes = env->GetByteArrayElements(reply, nullptr);
+    if (bytes == nullptr) {
+        env->ReleaseIntArrayElements(replyLength, lengthCells, 0);
+        return RESULT_NO_ACCESS;
+    }
+    const jsize capacity = env->GetArrayLength(reply);
+    ResultCode result = receiveReply(port, reinterpret_cast<uint8_t*>(bytes), capacity, lengthCells);
+    // The count comes from the caller's cell when no frame arrived.
+    const jsize copyBack = std::clamp<jint>(lengthCells[0], 0, capacity);
+    env->SetByteArrayRegion(reply, 0, copyBack, bytes);
+    env->ReleaseByteArrayElements(reply, bytes, 0);
+    env->SetIntArrayRegion(replyLength, 0, 1, lengthCells);
+    env->ReleaseIntArrayElements(replyLength, lengthCells, 0);
+    return result;
+}
+
+}  // extern "C"

@@ -1,0 +1,86 @@
+// The port table's record: one open serial port, its worker's hand-over
+// flags and its buffers. Nothing here is allocated; every buffer of a port
+// lives in its slot.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "wince.h"
+
+using ResultCode = int32_t;
+
+constexpr ResultCode ERR_RS_TIMEOUT = 100301;  // write or reply not done in time
+constexpr ResultCode ERR_RS_OPEN = 100302;     // all four slots in use
+
+constexpr int PORT_COUNT = 4;
+constexpr int PORT_NAME_UNITS = 10;  // 9 characters and the terminator
+constexpr int TX_BUFFER_SIZE = 255;
+constexpr int RX_BUFFER_SIZE = 2048;
+constexpr int RX_WINDOW_LIMIT = 2047;  // the worker never stores at or past this index
+
+struct PortSlot;
+
+// Decides whether the receive window holds a complete reply frame of the
+// port's family; when it does, delivers it to the waiting caller.
+using FrameRecognizer = bool (*)(PortSlot& slot);
+
+// States of a hand-over flag (`writeRequested`, `replyWanted`). The Java side
+// raises a request; the worker takes it while it works on it and marks it done.
+// A request the Java side gave up on while the worker held it is abandoned:
+// the worker finishes it but never reports it as the completion of a later
+// attempt, and a reply is never written into arrays the caller has released.
+enum HandOver : uint8_t {
+    HANDOVER_IDLE = 0,
+    HANDOVER_RAISED = 1,
+    HANDOVER_TAKEN = 2,
+    HANDOVER_DONE = 3,
+    HANDOVER_ABANDONED = 4,
+};
+
+struct PortSlot {
+    char16_t portName[PORT_NAME_UNITS];  // name of the last successful opening
+    std::atomic<HANDLE> hPort;           // 0: the slot is free
+    HANDLE hWriteDone;
+    HANDLE hReplyReady;
+    HANDLE hWorker;
+    DWORD workerId;  // the worker's run flag; shared, so only used through std::atomic_ref
+    std::atomic<uint32_t> writeError;
+    std::atomic<uint32_t> readError;
+    uint32_t timeoutMs;
+    uint8_t txBuffer[TX_BUFFER_SIZE];
+    uint8_t rxBuffer[RX_BUFFER_SIZE];
+    int32_t txLength;
+    int32_t rxStart;
+    int32_t rxCount;
+    std::atomic<uint8_t> writeRequested;
+    std::atomic<uint8_t> replyWanted;
+    FrameRecognizer recognizer;
+    uint8_t* replyDest;
+    int32_t* replyLengthOut;
+    // Room at `replyDest`: a frame longer than the caller's array is never
+    // written into it.
+    int32_t replyCapacity;
+    // ERROR_INSUFFICIENT_BUFFER when the recognised frame did not fit, else 0.
+    uint32_t replyOverflow;
+    // True from the start of a worker until its very last step, so that a
+    // slot is never reopened while the worker of its previous opening runs.
+    std::atomic<bool> workerRunning;
+    // The event and thread handles belong to the current opening (closing
+    // a free or held slot must not close stale handles).
+    bool eventsLive[2];
+    bool workerHandleLive;
+};
+
+extern PortSlot portTable[PORT_COUNT];
+extern int32_t sendRetries[PORT_COUNT];
+extern int32_t receiveRetries[PORT_COUNT];
+
+inline bool isPortIndex(int32_t index) { return index >= 0 && index < PORT_COUNT; }
+
+inline DWORD loadWorkerId(PortSlot& slot) {
+    return std::atomic_ref<DWORD>(slot.workerId).load(std::memory_order_acquire);
+}
+inline void storeWorkerId(PortSlot& slot, DWORD id) {
+    std::atomic_ref<DWORD>(slot.workerId).store(id, std::memory_order_release);
+}

@@ -1,0 +1,214 @@
+#include "port_table.h"
+
+#include <cstring>
+
+#include "port_worker.h"
+#include "recognizers.h"
+
+PortSlot portTable[PORT_COUNT];
+int32_t sendRetries[PORT_COUNT];
+int32_t receiveRetries[PORT_COUNT];
+
+namespace {
+
+constexpr DWORD INPUT_QUEUE_BYTES = 2048;
+constexpr DWORD OUTPUT_QUEUE_BYTES = 1024;
+constexpr DWORD PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr DWORD SETTLE_AFTER_OPEN_MS = 100;
+constexpr UINT CONFIG_BOX_STYLE = MB_OK | MB_ICONHAND;
+const char16_t CONFIG_BOX_CAPTION[] = u"InitialiserRS232";
+
+// Poll, in one place, for the end of an earlier opening's worker.
+constexpr DWORD WORKER_EXIT_POLL_MS = 1;
+
+struct FamilyRow {
+    uint32_t baudRate;
+    uint8_t parity;
+    int32_t dtrControl;
+    uint32_t timeoutMs;
+    FrameRecognizer recognizer;
+};
+
+// Every family: 8 data bits, one stop bit, RTS held low, no flow control.
+const FamilyRow FAMILY_TABLE[] = {
+    /* QTVv1  */ {0, EVENPARITY, DTR_CONTROL_DISABLE, 2000, recognizeQTVv1},
+    /* QTVv2  */ {4800, NOPARITY, DTR_CONTROL_ENABLE, 2000, recognizeQTVv2},
+    /* KELT3B */ {19200, NOPARITY, DTR_CONTROL_DISABLE, 1000, recognizeKELT3B},
+    /* VX9    */ {9600, NOPARITY, DTR_CONTROL_DISABLE, 1000, recognizeVX9},
+};
+
+// Shows the configuration failure box and returns the failure's code. The
+// code is taken before the box so that nothing the box does can change it.
+ResultCode reportConfigFailure(const char16_t* text) {
+    DWORD error = GetLastError();
+    MessageBoxW(nullptr, text, CONFIG_BOX_CAPTION, CONFIG_BOX_STYLE);
+    return static_cast<ResultCode>(error);
+}
+
+void applyLineSettings(DCB& dcb, const LineSettings& settings) {
+    dcb.BaudRate = settings.baudRate;
+    dcb.ByteSize = settings.byteSize;
+    dcb.Parity = settings.parity;
+    dcb.StopBits = settings.stopBits;
+    dcb.fBinary = 1;
+    dcb.fParity = 1;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDsrSensitivity = 0;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fAbortOnError = 0;
+    dcb.fDtrControl = settings.dtrControl & 3;
+    dcb.fRtsControl = settings.rtsControl & 3;
+}
+
+// Drives the modem lines to match the control codes just set.
+void driveModemLines(HANDLE port, const DCB& dcb) {
+    if (dcb.fRtsControl == RTS_CONTROL_ENABLE) {
+        EscapeCommFunction(port, SETRTS);
+    } else if (dcb.fRtsControl == RTS_CONTROL_DISABLE) {
+        EscapeCommFunction(port, CLRRTS);
+    }
+    if (dcb.fDtrControl == DTR_CONTROL_ENABLE) {
+        EscapeCommFunction(port, SETDTR);
+    } else if (dcb.fDtrControl == DTR_CONTROL_DISABLE) {
+        EscapeCommFunction(port, CLRDTR);
+    }
+}
+
+ResultCode configureDevice(HANDLE port, const LineSettings& settings) {
+    if (!SetupComm(port, INPUT_QUEUE_BYTES, OUTPUT_QUEUE_BYTES)) return GetLastError();
+    if (!PurgeComm(port, PURGE_ALL)) return GetLastError();
+    DCB dcb;
+    std::memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) return reportConfigFailure(u"Erreur GetCommState");
+    applyLineSettings(dcb, settings);
+    if (!SetCommState(port, &dcb)) return reportConfigFailure(u"Erreur SetCommState");
+    driveModemLines(port, dcb);
+    // A read returns the queued bytes at once, or waits at most 1 ms.
+    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 1, 100, 2000};
+    if (!SetCommTimeouts(port, &timeouts)) return reportConfigFailure(u"Erreur SetCommTimeouts");
+    return 0;
+}
+
+HANDLE createManualResetEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+
+ResultCode createEvents(PortSlot& slot) {
+    slot.hWriteDone = createManualResetEvent();
+    slot.eventsLive[0] = slot.hWriteDone != nullptr;
+    if (!slot.hWriteDone) return reportConfigFailure(u"Erreur Create WriteEvent");
+    slot.hReplyReady = createManualResetEvent();
+    slot.eventsLive[1] = slot.hReplyReady != nullptr;
+    if (!slot.hReplyReady) return reportConfigFailure(u"Erreur Create ReadEvent");
+    return 0;
+}
+
+// The worker's starting state is set here, before the thread exists, so the
+// Java side's later writes are ordered after it.
+void resetExchangeState(PortSlot& slot) {
+    slot.writeRequested.store(HANDOVER_IDLE, std::memory_order_relaxed);
+    slot.replyWanted.store(HANDOVER_IDLE, std::memory_order_relaxed);
+    slot.txLength = 0;
+    slot.rxStart = 0;
+    slot.rxCount = 0;
+    slot.replyDest = nullptr;
+    slot.replyLengthOut = nullptr;
+    slot.replyCapacity = 0;
+    slot.replyOverflow = 0;
+}
+
+ResultCode startWorker(PortSlot& slot) {
+    resetExchangeState(slot);
+    slot.workerRunning.store(true, std::memory_order_release);
+    slot.hWorker = CreateThread(nullptr, 0, PortWorker, &slot, 0, &slot.workerId);
+    slot.workerHandleLive = slot.hWorker != nullptr;
+    if (!slot.hWorker) {
+        slot.workerRunning.store(false, std::memory_order_release);
+        return reportConfigFailure(u"Erreur CreateThread");
+    }
+    return 0;
+}
+
+// A reopened slot must never be served by the worker of its previous
+// opening, which may still be finishing its last cycle.
+void awaitPreviousWorker(PortSlot& slot) {
+    while (slot.workerRunning.load(std::memory_order_acquire)) Sleep(WORKER_EXIT_POLL_MS);
+}
+
+void recordOpening(PortSlot& slot, const LineSettings& settings) {
+    std::memcpy(slot.portName, settings.portName, sizeof slot.portName);
+    slot.portName[PORT_NAME_UNITS - 1] = 0;
+    slot.recognizer = settings.recognizer;
+    slot.timeoutMs = settings.timeoutMs;
+}
+
+BOOL closeIfLive(HANDLE handle, bool& live) {
+    if (!live) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    live = false;
+    return CloseHandle(handle);
+}
+
+}  // namespace
+
+LineSettings familySettings(InstrumentFamily family, uint32_t baudRate) {
+    const FamilyRow& row = FAMILY_TABLE[static_cast<int>(family)];
+    LineSettings settings{};
+    settings.baudRate = family == InstrumentFamily::QTVv1 ? baudRate : row.baudRate;
+    settings.parity = row.parity;
+    settings.byteSize = 8;
+    settings.stopBits = ONESTOPBIT;
+    settings.rtsControl = RTS_CONTROL_DISABLE;
+    settings.dtrControl = row.dtrControl;
+    settings.timeoutMs = row.timeoutMs;
+    settings.recognizer = row.recognizer;
+    return settings;
+}
+
+int32_t firstFreeSlot() {
+    int32_t index = 0;
+    while (index < PORT_COUNT && portTable[index].hPort.load(std::memory_order_acquire) != nullptr) {
+        ++index;
+    }
+    return index;
+}
+
+ResultCode openPort(const LineSettings& settings, int32_t* indexCell) {
+    *indexCell = firstFreeSlot();
+    if (*indexCell == PORT_COUNT) return ERR_RS_OPEN;
+    PortSlot& slot = portTable[*indexCell];
+    awaitPreviousWorker(slot);
+
+    HANDLE port = CreateFileW(reinterpret_cast<LPCWSTR>(settings.portName),
+                              GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) return static_cast<ResultCode>(GetLastError());
+    slot.hPort.store(port, std::memory_order_release);  // claims the slot
+
+    ResultCode result = configureDevice(port, settings);
+    if (result == 0) result = createEvents(slot);
+    if (result == 0) result = startWorker(slot);
+    if (result != 0) return result;
+
+    recordOpening(slot, settings);
+    Sleep(SETTLE_AFTER_OPEN_MS);
+    return 0;
+}
+
+BOOL closePort(int32_t index) {
+    PortSlot& slot = portTable[index];
+    HANDLE port = slot.hPort.load(std::memory_order_acquire);
+    EscapeCommFunction(port, CLRDTR);
+    EscapeCommFunction(port, CLRRTS);
+    storeWorkerId(slot, 0);  // the worker's stop signal
+    closeIfLive(slot.hWorker, slot.workerHandleLive);
+    if (port) CloseHandle(port);
+    slot.hPort.store(nullptr, std::memory_order_release);
+    closeIfLive(slot.hWriteDone, slot.eventsLive[0]);
+    return closeIfLive(slot.hReplyReady, slot.eventsLive[1]);
+}

@@ -1,0 +1,187 @@
+#include "port_worker.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr DWORD PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr DWORD PURGE_INPUT = PURGE_RXABORT | PURGE_RXCLEAR;
+constexpr DWORD PURGE_OUTPUT = PURGE_TXABORT | PURGE_TXCLEAR;
+constexpr DWORD IDLE_PAUSE_MS = 1;
+constexpr DWORD BUSY_PAUSE_MS = 20;
+constexpr int32_t MAX_READ_BYTES = 255;
+constexpr int MAX_FAILED_WRITES = 5;
+// A device that keeps accepting calls but takes no bytes must not hold the
+// worker forever.
+constexpr int MAX_WRITES_WITHOUT_PROGRESS = 5;
+// A window this full when it reaches the buffer's end is given up whole.
+constexpr int32_t WINDOW_DROP_THRESHOLD = 100;
+
+// State private to the worker thread.
+struct WorkerState {
+    bool pendingRead = false;
+    bool leave = false;
+    int32_t bytesRead = 0;
+    DWORD pause = IDLE_PAUSE_MS;
+};
+
+}  // namespace
+
+void growWindow(PortSlot& slot, int32_t bytesRead) {
+    int32_t newCount = slot.rxCount + bytesRead;
+    if (slot.rxStart + newCount >= RX_WINDOW_LIMIT) {
+        if (newCount >= WINDOW_DROP_THRESHOLD) {
+            newCount = 0;
+        } else {
+            for (int32_t i = 0; i < newCount; ++i) slot.rxBuffer[i] = slot.rxBuffer[slot.rxStart + i];
+        }
+        slot.rxStart = 0;
+    }
+    slot.rxCount = newCount;
+}
+
+namespace {
+
+HANDLE devicePort(PortSlot& slot) { return slot.hPort.load(std::memory_order_acquire); }
+
+// Sends txBuffer; leaves writeError 0 when every byte went out.
+void writeMessage(PortSlot& slot, HANDLE port) {
+    const int32_t length = slot.txLength;
+    int32_t sent = 0;
+    int failedStreak = 0;
+    int withoutProgress = 0;
+    do {
+        DWORD written = 0;
+        if (WriteFile(port, slot.txBuffer + sent, static_cast<DWORD>(length - sent), &written, nullptr)) {
+            slot.writeError.store(0, std::memory_order_relaxed);
+            sent += static_cast<int32_t>(written);
+            failedStreak = 0;
+            withoutProgress = written == 0 ? withoutProgress + 1 : 0;
+        } else {
+            slot.writeError.store(GetLastError(), std::memory_order_relaxed);
+            PurgeComm(port, PURGE_OUTPUT);
+            ++failedStreak;
+            ++withoutProgress;
+        }
+    } while (sent < length && failedStreak < MAX_FAILED_WRITES &&
+             withoutProgress < MAX_WRITES_WITHOUT_PROGRESS);
+    if (sent < length && slot.writeError.load(std::memory_order_relaxed) == 0) {
+        slot.writeError.store(ERROR_WRITE_FAULT, std::memory_order_relaxed);
+    }
+}
+
+// Reports the write to the waiting caller, unless the caller gave up on it
+// while it was under way.
+void finishWrite(PortSlot& slot) {
+    uint8_t taken = HANDOVER_TAKEN;
+    if (slot.writeRequested.compare_exchange_strong(taken, HANDOVER_DONE, std::memory_order_acq_rel)) {
+        if (!SetEvent(slot.hWriteDone)) slot.writeError.store(GetLastError(), std::memory_order_release);
+    } else {
+        slot.writeRequested.store(HANDOVER_IDLE, std::memory_order_release);
+    }
+}
+
+void writeStep(PortSlot& slot) {
+    uint8_t raised = HANDOVER_RAISED;
+    if (!slot.writeRequested.compare_exchange_strong(raised, HANDOVER_TAKEN, std::memory_order_acq_rel)) {
+        return;
+    }
+    HANDLE port = devicePort(slot);
+    PurgeComm(port, PURGE_INPUT);  // a reply can only come after this command
+    ClearCommError(port, nullptr, nullptr);
+    writeMessage(slot, port);
+    slot.rxCount = 0;
+    finishWrite(slot);
+    Sleep(BUSY_PAUSE_MS);
+}
+
+void readStep(PortSlot& slot, WorkerState& state) {
+    state.bytesRead = 0;
+    if (state.pendingRead) return;
+    const int32_t end = slot.rxStart + slot.rxCount;
+    const int32_t room = std::min(RX_WINDOW_LIMIT - end, MAX_READ_BYTES);
+    HANDLE port = devicePort(slot);
+    COMSTAT status{};
+    ClearCommError(port, nullptr, &status);
+    if (status.cbInQue == 0 || room <= 0) return;
+
+    DWORD got = 0;
+    DWORD wanted = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(room));
+    if (ReadFile(port, slot.rxBuffer + end, wanted, &got, nullptr)) {
+        state.bytesRead = static_cast<int32_t>(got);
+        return;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        state.pendingRead = true;
+        state.bytesRead = static_cast<int32_t>(got);
+        return;
+    }
+    slot.readError.store(error, std::memory_order_release);
+    PurgeComm(port, PURGE_INPUT);
+    slot.rxStart = 0;
+    slot.rxCount = 0;
+}
+
+void errorPath(PortSlot& slot, WorkerState& state) {
+    DWORD code = GetLastError();
+    slot.readError.store(code, std::memory_order_release);
+    if (loadWorkerId(slot) == 0 && code == ERROR_INVALID_HANDLE) {
+        state.leave = true;
+        return;
+    }
+    PurgeComm(devicePort(slot), PURGE_ALL);
+    slot.rxStart = 0;
+    slot.rxCount = 0;
+    state.pendingRead = false;
+    state.bytesRead = 0;
+    state.pause = BUSY_PAUSE_MS;
+}
+
+// Runs the recogniser for a waiting caller. The request is held while the
+// recogniser may write into the caller's arrays, so the caller cannot
+// release them under it.
+DWORD offerToRecognizer(PortSlot& slot) {
+    uint8_t raised = HANDOVER_RAISED;
+    if (!slot.replyWanted.compare_exchange_strong(raised, HANDOVER_TAKEN, std::memory_order_acq_rel)) {
+        return BUSY_PAUSE_MS;
+    }
+    slot.replyOverflow = 0;
+    if (!(slot.recognizer(slot) & 0xFF)) {
+        slot.replyWanted.store(HANDOVER_RAISED, std::memory_order_release);
+        return IDLE_PAUSE_MS;
+    }
+    slot.replyWanted.store(HANDOVER_DONE, std::memory_order_release);
+    if (!SetEvent(slot.hReplyReady)) slot.readError.store(GetLastError(), std::memory_order_release);
+    return BUSY_PAUSE_MS;
+}
+
+void runCycle(PortSlot& slot, WorkerState& state) {
+    state.pause = IDLE_PAUSE_MS;
+    writeStep(slot);
+    readStep(slot, state);
+    if (slot.readError.load(std::memory_order_acquire) != 0) {
+        errorPath(slot, state);
+        return;
+    }
+    if (state.bytesRead > 0) {
+        growWindow(slot, state.bytesRead);
+        state.pause = offerToRecognizer(slot);
+    }
+}
+
+}  // namespace
+
+DWORD WINAPI PortWorker(LPVOID parameter) {
+    PortSlot& slot = *static_cast<PortSlot*>(parameter);
+    WorkerState state;
+    PurgeComm(devicePort(slot), PURGE_ALL);
+    do {
+        runCycle(slot, state);
+        if (state.leave) break;
+        Sleep(state.pause);
+    } while (loadWorkerId(slot) != 0);
+    PurgeComm(devicePort(slot), PURGE_ALL);
+    slot.workerRunning.store(false, std::memory_order_release);
+    return 0;
+}
