@@ -20,13 +20,13 @@ build: deps
 	cmake --build --preset default -j $(JOBS)
 
 test: build
-	ctest --preset default -j 4
+	ctest --preset default -j 8
 
 # The worker and exchange tests under ThreadSanitizer.
 test-tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS) --target serial_tests platform_tests
-	ctest --preset tsan -j 4 -R '^(Worker|Exchange|Handshake|Platform)'
+	ctest --preset tsan -j 8 -L 'serial|platform'
 
 demo: build
 	tools/demo.sh

@@ -92,6 +92,8 @@ struct FailingStep {
     int liveEvents;
 };
 
+void PrintTo(const FailingStep& step, std::ostream* out) { *out << step.call << " after " << step.skip; }
+
 class OpenFailure : public PortFixture, public ::testing::WithParamInterface<FailingStep> {};
 
 TEST_P(OpenFailure, ReturnsTheCodeShowsTheBoxAndHoldsTheSlot) {

@@ -1,0 +1,9 @@
+// What the parts of the simulated backend share between their files.
+#pragma once
+
+namespace wince::sim::detail {
+
+// Drops every registered line and takes the simulated device opener away.
+void forgetLines();
+
+}  // namespace wince::sim::detail
