@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kernel_object.h"
 
@@ -46,7 +47,37 @@ std::shared_ptr<Device> openHostDevice(std::u16string_view name, DWORD& error);
 // the host's). The shipped libraries never call it.
 void setDeviceOpener(DeviceOpener opener);
 
+// What CreateFileW opens: the test's opener first; a name it does not know
+// (ERROR_FILE_NOT_FOUND) goes on to openHostDevice.
+std::shared_ptr<Device> openDevice(std::u16string_view name, DWORD& error);
+
 // The Win32 code for an errno value, as a caller on the platform would see it.
 DWORD win32ErrorFromErrno(int error);
+
+}  // namespace wince
+
+namespace wince {
+
+// A platform name and the host path it stands for.
+struct DeviceMapping {
+    std::u16string name;
+    std::string path;
+};
+
+// The WINCE_DEVICES mapping ("COM1:=/dev/ttyUSB0,COM3:=/dev/pts/4"), read once
+// on first use, never at library load. Empty when the variable is not set.
+const std::vector<DeviceMapping>& configuredDevices();
+
+// The host path a platform name stands for: from WINCE_DEVICES when it is
+// set, else from the serial ports found on the host. Empty when none.
+std::string hostPathFor(std::u16string_view name);
+
+// The host's own serial ports, numbered COM1:, COM2:, ... (used when
+// WINCE_DEVICES is not set). Empty when the name is not one of them.
+std::string discoveredSerialPortPath(std::u16string_view name);
+
+// A device that is not a tty (a plain file or a FIFO), opened as a stream
+// device: "OBX0:" mapped to a file records the control codes it receives.
+std::shared_ptr<Device> openStreamDevice(const std::string& path, DWORD& error);
 
 }  // namespace wince

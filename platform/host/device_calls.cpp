@@ -1,0 +1,176 @@
+// The Win32 device calls: each finds the handle's device and hands the call
+// to it. Overlapped I/O is not supported.
+#include <new>
+
+#include "device.h"
+#include "fault_points.h"
+#include "utf16.h"
+
+namespace wince {
+namespace {
+
+template <class T>
+std::shared_ptr<T> deviceFor(HANDLE handle) {
+    std::shared_ptr<T> device = lookup<T>(handle);
+    if (!device) SetLastError(ERROR_INVALID_HANDLE);
+    return device;
+}
+
+// Runs `call` on the handle's serial device; ERROR_INVALID_HANDLE for any
+// other handle, as on the platform.
+template <class Call>
+BOOL onCommDevice(HANDLE handle, Call call) {
+    std::shared_ptr<CommDevice> device = deviceFor<CommDevice>(handle);
+    return device ? call(*device) : FALSE;
+}
+
+BOOL invalidParameter() {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+HANDLE registerDevice(const std::shared_ptr<Device>& device) {
+    HANDLE handle = registerObject(device);
+    if (handle) return handle;
+    const DWORD error = GetLastError();
+    device->onClose();
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+HANDLE createFile(LPCWSTR name) {
+    DWORD error = ERROR_SUCCESS;
+    std::shared_ptr<Device> device = openDevice(wideView(name), error);
+    if (!device) {
+        SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return registerDevice(device);
+}
+
+}  // namespace
+}  // namespace wince
+
+using wince::CommDevice;
+
+extern "C" {
+
+// Opens a device by its platform name, always exclusively for reading and
+// writing (access, share mode and disposition are not looked at). Errors:
+// ERROR_FILE_NOT_FOUND (no such device), ERROR_ACCESS_DENIED (already open),
+// ERROR_NOT_SUPPORTED (mapped to something that is not a tty or stream),
+// ERROR_INVALID_PARAMETER (no name, overlapped flag), errno translations.
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                          DWORD dwFlagsAndAttributes, HANDLE) {
+    WINCE_FAULT_POINT(CreateFileW, INVALID_HANDLE_VALUE);
+    if (lpFileName == nullptr || (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    try {
+        return wince::createFile(lpFileName);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+}
+
+// Errors: ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (overlapped, no
+// buffer), and the device's own (for a serial port ERROR_DEVICE_NOT_CONNECTED
+// after a hang-up, ERROR_OPERATION_ABORTED after PurgeComm(PURGE_RXABORT)).
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    WINCE_FAULT_POINT(ReadFile, FALSE);
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    if (lpOverlapped || (!lpBuffer && nNumberOfBytesToRead)) return wince::invalidParameter();
+    std::shared_ptr<wince::Device> device = wince::deviceFor<wince::Device>(hFile);
+    if (!device) return FALSE;
+    DWORD done = 0;
+    const BOOL ok = device->read(lpBuffer, nNumberOfBytesToRead, &done);
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+    return ok;
+}
+
+// Errors: as ReadFile (ERROR_OPERATION_ABORTED after PURGE_TXABORT).
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    WINCE_FAULT_POINT(WriteFile, FALSE);
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+    if (lpOverlapped || (!lpBuffer && nNumberOfBytesToWrite)) return wince::invalidParameter();
+    std::shared_ptr<wince::Device> device = wince::deviceFor<wince::Device>(hFile);
+    if (!device) return FALSE;
+    DWORD done = 0;
+    const BOOL ok = device->write(lpBuffer, nNumberOfBytesToWrite, &done);
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+    return ok;
+}
+
+// Errors: ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (overlapped),
+// ERROR_INVALID_FUNCTION (a code the device does not know), the device's own.
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                            LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+    WINCE_FAULT_POINT(DeviceIoControl, FALSE);
+    if (lpBytesReturned) *lpBytesReturned = 0;
+    if (lpOverlapped) return wince::invalidParameter();
+    std::shared_ptr<wince::Device> device = wince::deviceFor<wince::Device>(hDevice);
+    if (!device) return FALSE;
+    return device->ioControl(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                             nOutBufferSize, lpBytesReturned);
+}
+
+// Every comm call fails with ERROR_INVALID_HANDLE on a handle that is not an
+// open serial device, and ERROR_INVALID_PARAMETER for a missing structure.
+
+// The queues are the driver's; the sizes are accepted.
+BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
+    WINCE_FAULT_POINT(SetupComm, FALSE);
+    return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.setupComm(dwInQueue, dwOutQueue); });
+}
+
+// Errors: ERROR_INVALID_PARAMETER (unknown flags), errno translations.
+BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags) {
+    WINCE_FAULT_POINT(PurgeComm, FALSE);
+    return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.purge(dwFlags); });
+}
+
+BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB) {
+    WINCE_FAULT_POINT(GetCommState, FALSE);
+    if (!lpDCB) return wince::invalidParameter();
+    return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.getState(*lpDCB); });
+}
+
+// Errors: ERROR_INVALID_PARAMETER (a setting the device cannot take, among
+// them a rate it refuses), errno translations.
+BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
+    WINCE_FAULT_POINT(SetCommState, FALSE);
+    if (!lpDCB) return wince::invalidParameter();
+    return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.setState(*lpDCB); });
+}
+
+// Errors: ERROR_INVALID_PARAMETER (unknown function), ERROR_NOT_SUPPORTED
+// (a line the device does not have, e.g. DTR on a pseudo-terminal).
+BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
+    WINCE_FAULT_POINT(EscapeCommFunction, FALSE);
+    return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.escape(dwFunc); });
+}
+
+BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
+    if (!lpCommTimeouts) return wince::invalidParameter();
+    return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.getTimeouts(*lpCommTimeouts); });
+}
+
+BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
+    WINCE_FAULT_POINT(SetCommTimeouts, FALSE);
+    if (!lpCommTimeouts) return wince::invalidParameter();
+    return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.setTimeouts(*lpCommTimeouts); });
+}
+
+// Both outputs are optional. Errors: ERROR_DEVICE_NOT_CONNECTED after a
+// hang-up, errno translations.
+BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
+    WINCE_FAULT_POINT(ClearCommError, FALSE);
+    return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.clearError(lpErrors, lpStat); });
+}
+
+}  // extern "C"
