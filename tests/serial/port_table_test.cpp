@@ -193,4 +193,24 @@ TEST_F(PortTable, ReopeningManyTimesLeaksNoHandleAndNeverSharesAWorker) {
     EXPECT_EQ(handlesBefore, wince::liveHandleCount());
 }
 
+TEST_F(PortTable, ASlotIsReopenedOnlyAfterItsPreviousWorkerHasEnded) {
+    auto oldLine = addLine(u"COM1:");
+    addLine(u"COM2:");
+    int32_t index = -1;
+    ASSERT_EQ(0, open(u"COM1:", InstrumentFamily::KELT3B, index));
+    // The worker is left inside a slow write that the caller gave up on.
+    oldLine->delayWrites(700);
+    portTable[0].timeoutMs = 50;
+    uint8_t message[2] = {7, 7};
+    ASSERT_EQ(ERR_RS_TIMEOUT, sendMessage(0, message, 2));
+    ASSERT_TRUE(portTable[0].workerRunning.load());
+    ASSERT_NE(0, closePort(0));
+
+    auto start = Clock::now();
+    ASSERT_EQ(0, open(u"COM2:", InstrumentFamily::KELT3B, index));
+    EXPECT_EQ(0, index);
+    // The open waited for the old worker, then made its own 100 ms pause.
+    EXPECT_GE(msSince(start), 400);
+}
+
 }  // namespace
