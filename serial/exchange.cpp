@@ -12,7 +12,8 @@ constexpr DWORD WRITER_IDLE_POLL_MS = 1;
 using Clock = std::chrono::steady_clock;
 
 DWORD msUntil(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // Rounded up, so a handshake never waits less than the port's timeout.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<DWORD>(left) : 0;
 }
 

@@ -1,0 +1,55 @@
+package com.tavrix.tools;
+
+import java.nio.file.Files;
+import java.nio.file.Path;
+
+/**
+ * Runs in a VM of its own for SystemToolProcessTest and prints what it saw,
+ * one "key=value" line each. It names no other test class, so it also runs
+ * with nothing but itself and the main classes on the class path.
+ */
+public final class SystemToolProbe {
+    private SystemToolProbe() {}
+
+    public static void main(String[] args) throws Exception {
+        switch (args[0]) {
+            case "load" -> load(Path.of(args[1]));
+            case "sound" -> sound(args[1], Path.of(args[2]), Long.parseLong(args[3]));
+            case "baud" -> baud(Integer.parseInt(args[1]));
+            default -> throw new IllegalArgumentException(args[0]);
+        }
+    }
+
+    // What the driver had received once the library was loaded.
+    private static void load(Path driverFile) throws Exception {
+        SystemTool.GetPreciseCurrentTimeMillis();
+        System.out.println("loaded=" + Files.readString(driverFile).replace("\n", "|"));
+    }
+
+    private static void sound(String wave, Path played, long waveBytes) throws Exception {
+        System.out.println("sync=" + SystemTool.PlaySound(wave, true));
+        System.out.println("sync-bytes=" + Files.size(played));
+        Files.delete(played);
+        System.out.println("async=" + SystemTool.PlaySound(wave, false));
+        long deadline = System.nanoTime() + 5_000_000_000L;
+        long bytes = 0;
+        while (System.nanoTime() < deadline && (bytes = sizeOf(played)) < waveBytes) {
+            Thread.sleep(10);
+        }
+        System.out.println("async-bytes=" + bytes);
+        System.out.println("set-volume=" + SystemTool.SetVolume(-1));
+        System.out.println("get-volume=" + SystemTool.GetVolume());
+    }
+
+    private static long sizeOf(Path file) throws Exception {
+        return Files.exists(file) ? Files.size(file) : 0;
+    }
+
+    private static void baud(int rate) {
+        try {
+            System.out.println("result=" + SystemTool.SetNonStandardBaudRate(rate));
+        } catch (Throwable thrown) {
+            System.out.println("thrown=" + thrown.getClass().getName() + ": " + thrown.getMessage());
+        }
+    }
+}

@@ -1,0 +1,118 @@
+package com.tavrix.tools.comm;
+
+import java.io.BufferedReader;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.TimeUnit;
+
+/**
+ * One instrument-sim process on a pseudo-terminal, reachable by the library
+ * under a port name ("COM1:"): WINCE_DEVICES maps that name to a link in the
+ * folder INSTRUMENT_LINKS, and the link points at the simulator's terminal.
+ */
+final class InstrumentSim implements AutoCloseable {
+    private final Process process;
+    private final Path link;
+    private final Path log;
+
+    private InstrumentSim(Process process, Path link, Path log) {
+        this.process = process;
+        this.link = link;
+        this.log = log;
+    }
+
+    /** Starts an instrument of the family behind portName, with extra simulator options. */
+    static InstrumentSim start(String portName, Family family, String... options)
+            throws IOException {
+        Path log = Files.createTempFile("instrument-" + family, ".log");
+        List<String> command = new ArrayList<>(List.of(
+                requiredEnv("INSTRUMENT_SIM"), "--family", family.name(), "--log", log.toString()));
+        command.addAll(List.of(options));
+        // stdin stays a pipe: the simulator ends with this VM even if close() is never reached.
+        Process process = new ProcessBuilder(command)
+                .redirectError(ProcessBuilder.Redirect.INHERIT)
+                .start();
+        String terminal = new BufferedReader(new InputStreamReader(
+                process.getInputStream(), StandardCharsets.US_ASCII)).readLine();
+        if (terminal == null) {
+            process.destroyForcibly();
+            throw new IOException("instrument-sim did not start: " + command);
+        }
+        Path link = linkFor(portName);
+        Files.deleteIfExists(link);
+        Files.createSymbolicLink(link, Path.of(terminal));
+        return new InstrumentSim(process, link, log);
+    }
+
+    /** The commands the instrument received, as hex lines ("80 F0 10 01 A0 21"). */
+    List<String> commandsReceived() throws IOException {
+        return linesStartingWith("rx ");
+    }
+
+    /** The commands received once there are at least `count`, waiting up to 2 s for them. */
+    List<String> commandsReceived(int count) throws IOException, InterruptedException {
+        long deadline = System.nanoTime() + 2_000_000_000L;
+        List<String> commands = commandsReceived();
+        while (commands.size() < count && System.nanoTime() < deadline) {
+            Thread.sleep(10);
+            commands = commandsReceived();
+        }
+        return commands;
+    }
+
+    /** The bytes it sent (garbage and frame), as hex lines. */
+    List<String> repliesSent() throws IOException {
+        return linesStartingWith("tx ");
+    }
+
+    /** Waits until the simulator has ended by itself (after --hangup-after). */
+    void waitForExit() throws InterruptedException {
+        if (!process.waitFor(5, TimeUnit.SECONDS)) {
+            throw new IllegalStateException("instrument-sim is still running");
+        }
+    }
+
+    @Override
+    public void close() throws IOException {
+        process.destroy();
+        try {
+            if (!process.waitFor(2, TimeUnit.SECONDS)) {
+                process.destroyForcibly();
+            }
+        } catch (InterruptedException e) {
+            process.destroyForcibly();
+            Thread.currentThread().interrupt();
+        }
+        Files.deleteIfExists(link);
+        Files.deleteIfExists(log);
+    }
+
+    private List<String> linesStartingWith(String prefix) throws IOException {
+        List<String> lines = new ArrayList<>();
+        for (String line : Files.readAllLines(log, StandardCharsets.US_ASCII)) {
+            if (line.startsWith(prefix)) {
+                lines.add(line.substring(prefix.length()));
+            }
+        }
+        return lines;
+    }
+
+    private static Path linkFor(String portName) throws IOException {
+        Path folder = Path.of(requiredEnv("INSTRUMENT_LINKS"));
+        Files.createDirectories(folder);
+        return folder.resolve(portName.replace(":", ""));
+    }
+
+    private static String requiredEnv(String name) {
+        String value = System.getenv(name);
+        if (value == null || value.isEmpty()) {
+            throw new IllegalStateException(name + " is not set; run the Java tests through ctest");
+        }
+        return value;
+    }
+}

@@ -1,0 +1,95 @@
+// The host's registry: "Drivers\BuiltIn" holds one driver key per serial
+// device of this host, as a handheld declares its serial ports. It is built
+// afresh each time it is opened, so it follows ports plugged in or removed.
+#include <algorithm>
+#include <cstdlib>
+
+#include "registry.h"
+#include "serial_discovery.h"
+#include "utf16.h"
+
+namespace wince {
+namespace {
+
+// The longest friendly name a reader with the usual 100-unit buffer gets whole.
+constexpr size_t friendlyNameLimit = 99;
+
+// Cuts to at most `limit` units without splitting a surrogate pair.
+std::u16string cutToFit(std::u16string text, size_t limit) {
+    if (text.size() <= limit) return text;
+    text.resize(limit);
+    if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
+    return text;
+}
+
+// "FTDI FT232R USB UART (/dev/ttyUSB0)", or the path alone; the description
+// gives way when both do not fit.
+std::u16string friendlyName(const std::string& path, const std::string& description) {
+    std::u16string hostPath = utf16FromUtf8(path);
+    if (description.empty()) return cutToFit(hostPath, friendlyNameLimit);
+    std::u16string tail = u" (" + hostPath + u")";
+    if (tail.size() + 1 > friendlyNameLimit) return cutToFit(hostPath, friendlyNameLimit);
+    return cutToFit(utf16FromUtf8(description), friendlyNameLimit - tail.size()) + tail;
+}
+
+std::u16string decimal(DWORD value) {
+    std::u16string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
+class HostRegistry : public RegistryBackend {
+public:
+    std::shared_ptr<const RegistryKey> localMachine() override {
+        auto root = std::make_shared<RegistryKey>();
+        root->subKey(u"Drivers").subKeys.push_back(buildBuiltInKey(hostSerialPorts()));
+        return root;
+    }
+
+private:
+    // WINCE_DEVICES, when set, alone decides which names open, as for CreateFileW.
+    static std::vector<HostSerialPort> hostSerialPorts() {
+        if (std::getenv("WINCE_DEVICES") == nullptr) return discoverSerialPorts();
+        return mappedSerialPorts(configuredDevices());
+    }
+};
+
+}  // namespace
+
+std::vector<HostSerialPort> mappedSerialPorts(const std::vector<DeviceMapping>& configured) {
+    std::vector<HostSerialPort> ports;
+    for (const DeviceMapping& mapping : configured) {
+        DWORD index = 0;
+        if (!parseComName(mapping.name, index)) continue;
+        bool seen = std::any_of(ports.begin(), ports.end(),
+                                [&](const HostSerialPort& port) { return port.comIndex == index; });
+        // The first mapping of a name is the one that opens.
+        if (!seen) ports.push_back({index, mapping.path, describeHostDevice(mapping.path)});
+    }
+    std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
+        return a.comIndex < b.comIndex;
+    });
+    return ports;
+}
+
+std::shared_ptr<RegistryKey> buildBuiltInKey(const std::vector<HostSerialPort>& ports) {
+    auto builtIn = std::make_shared<RegistryKey>();
+    builtIn->name = u"BuiltIn";
+    for (const HostSerialPort& port : ports) {
+        RegistryKey& driver = builtIn->subKey(u"Serial" + decimal(port.comIndex));
+        driver.setString(u"Prefix", u"COM");
+        driver.setDword(u"Index", port.comIndex);
+        driver.setString(u"FriendlyName", friendlyName(port.path, port.description));
+    }
+    return builtIn;
+}
+
+RegistryBackend& hostRegistry() {
+    static HostRegistry registry;
+    return registry;
+}
+
+}  // namespace wince

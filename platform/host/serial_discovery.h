@@ -1,0 +1,40 @@
+// The host's serial ports, found through sysfs and numbered as COM devices.
+//
+// sysfs is read below $WINCE_SYSFS_ROOT when that variable is set (tests
+// point it at a folder they build), else below /sys. Each scan sees the
+// ports present at that moment; a port keeps the COM number it was first
+// given for the life of the process, so a name once listed never comes to
+// mean another port.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "wince.h"
+
+namespace wince {
+
+struct HostSerialPort {
+    DWORD comIndex;           // 1 for "COM1:"
+    std::string path;         // "/dev/ttyUSB0"
+    std::string description;  // "FTDI FT232R USB UART", or empty
+};
+
+// The serial ports present now, by COM number. Legacy ports with no UART
+// behind them and virtual terminals are left out.
+std::vector<HostSerialPort> discoverSerialPorts();
+
+// What sysfs says about the tty device at a host path (the USB maker and
+// product), or empty.
+std::string describeHostDevice(const std::string& path);
+
+// The number of a "COMn:" name (letters in any case), false for other names.
+bool parseComName(std::u16string_view name, DWORD& index);
+
+#ifdef WINCE_FAULT_POINTS
+// Test build only: forgets the numbers given so far.
+void forgetSerialPortNumbers();
+#endif
+
+}  // namespace wince

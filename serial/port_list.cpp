@@ -1,0 +1,177 @@
+#include "port_list.h"
+
+namespace {
+
+constexpr DWORD KEY_NAME_UNITS = 256;
+// COM99999: is the longest name that `portName` holds.
+constexpr DWORD LARGEST_PORT_INDEX = 99999;
+
+constexpr WCHAR DRIVERS_KEY[] = u"Drivers\\BuiltIn";
+constexpr WCHAR PREFIX_VALUE[] = u"PREFIX";
+constexpr WCHAR INDEX_VALUE[] = u"INDEX";
+constexpr WCHAR FRIENDLY_NAME_VALUE[] = u"FRIENDLYNAME";
+
+bool isWindowsCE() {
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
+    GetVersionExW(&version);
+    return version.dwPlatformId == VER_PLATFORM_WIN32_CE;
+}
+
+bool hasSerialPrefix(const WCHAR* prefix) {
+    return prefix[0] == u'C' && prefix[1] == u'O' && prefix[2] == u'M';
+}
+
+LONG queryValue(HKEY key, const WCHAR* valueName, void* buffer, DWORD size) {
+    return RegQueryValueExW(key, valueName, nullptr, nullptr, static_cast<BYTE*>(buffer), &size);
+}
+
+// "COM%u:"
+void formatPortName(DWORD index, WCHAR (&name)[PORT_NAME_UNITS]) {
+    WCHAR digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<WCHAR>(u'0' + index % 10);
+        index /= 10;
+    } while (index != 0);
+    int length = 0;
+    for (WCHAR unit : u"COM") {
+        if (unit != 0) name[length++] = unit;
+    }
+    while (count > 0) name[length++] = digits[--count];
+    name[length++] = u':';
+    name[length] = 0;
+}
+
+// A name that fails to read, or that leaves no room for its terminator,
+// is an empty one.
+void readFriendlyName(HKEY driver, WCHAR (&friendlyName)[FRIENDLY_NAME_UNITS]) {
+    LONG status = queryValue(driver, FRIENDLY_NAME_VALUE, friendlyName, sizeof(friendlyName));
+    if (status != ERROR_SUCCESS || friendlyName[FRIENDLY_NAME_UNITS - 1] != 0) {
+        friendlyName[0] = 0;
+    }
+}
+
+// Reads the port a driver key declares and hands it to the collector.
+// Returns the status that ends the walk, 0 to go on.
+LONG readPort(HKEY driver, PortCollector collector, bool& stopped) {
+    WCHAR portName[PORT_NAME_UNITS] = {};
+    LONG status = queryValue(driver, PREFIX_VALUE, portName, sizeof(portName));
+    if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && !hasSerialPrefix(portName))) {
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS) return status;
+    DWORD index = 0;
+    status = queryValue(driver, INDEX_VALUE, &index, sizeof(index));
+    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    // A cut name would name another port.
+    if (index > LARGEST_PORT_INDEX) return ERROR_SUCCESS;
+    formatPortName(index, portName);
+    WCHAR friendlyName[FRIENDLY_NAME_UNITS] = {};
+    readFriendlyName(driver, friendlyName);
+    stopped = !collector(PortDescriptor{portName, friendlyName});
+    return ERROR_SUCCESS;
+}
+
+LONG visitDriverKey(HKEY parent, const WCHAR* keyName, PortCollector collector, bool& stopped) {
+    HKEY driver = nullptr;
+    LONG status = RegOpenKeyExW(parent, keyName, 0, KEY_ENUMERATE_SUB_KEYS, &driver);
+    if (status != ERROR_SUCCESS) return status;
+    status = readPort(driver, collector, stopped);
+    RegCloseKey(driver);
+    return status;
+}
+
+LONG walkDriverKeys(HKEY parent, PortCollector collector) {
+    WCHAR keyName[KEY_NAME_UNITS];
+    for (DWORD i = 0;; ++i) {
+        DWORD nameUnits = KEY_NAME_UNITS;
+        FILETIME lastWritten;
+        LONG status =
+            RegEnumKeyExW(parent, i, keyName, &nameUnits, nullptr, nullptr, nullptr, &lastWritten);
+        if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+        if (status != ERROR_SUCCESS) return status;
+        bool stopped = false;
+        status = visitDriverKey(parent, keyName, collector, stopped);
+        if (status != ERROR_SUCCESS || stopped) return status;
+    }
+}
+
+// A missing "Drivers\BuiltIn" is a device without built-in drivers: no port.
+LONG walkBuiltInDrivers(PortCollector collector) {
+    HKEY parent = nullptr;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, DRIVERS_KEY, 0, KEY_READ, &parent);
+    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    status = walkDriverKeys(parent, collector);
+    RegCloseKey(parent);
+    return status;
+}
+
+// Copies at most `units` - 1 characters and the terminator.
+void copyText(WCHAR* target, const WCHAR* source, int units) {
+    int length = 0;
+    while (length < units - 1 && source[length] != 0) {
+        target[length] = source[length];
+        ++length;
+    }
+    target[length] = 0;
+}
+
+int appendText(WCHAR* element, int length, const WCHAR* text, int limit) {
+    while (length < limit && *text != 0) element[length++] = *text++;
+    return length;
+}
+
+}  // namespace
+
+PortListEntry portList[PORT_LIST_SIZE];
+int32_t portListCount;
+std::mutex portListLock;
+
+bool enumSerialPorts(PortCollector collector) {
+    if (collector == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (!isWindowsCE()) {
+        SetLastError(ERROR_OLD_WIN_VERSION);
+        return false;
+    }
+    LONG status = walkBuiltInDrivers(collector);
+    if (status != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(status));
+        return false;
+    }
+    return true;
+}
+
+bool collectPort(const PortDescriptor& port) {
+    if (portList[0].portName[0] == 0) portListCount = 0;
+    if (portListCount >= PORT_LIST_SIZE) return false;
+    PortListEntry& entry = portList[portListCount];
+    copyText(entry.portName, port.portName, PORT_NAME_UNITS);
+    copyText(entry.friendlyName, port.friendlyName, FRIENDLY_NAME_UNITS);
+    ++portListCount;
+    return true;
+}
+
+int listSerialPorts() {
+    for (PortListEntry& entry : portList) entry.portName[0] = 0;
+    enumSerialPorts(collectPort);
+    int count = 0;
+    while (count < PORT_LIST_SIZE && portList[count].portName[0] != 0) ++count;
+    return count;
+}
+
+int formatPortElement(const PortListEntry& entry, WCHAR (&element)[PORT_ELEMENT_UNITS]) {
+    constexpr int lastUnit = PORT_ELEMENT_UNITS - 1;
+    int length = appendText(element, 0, entry.portName, PORT_NAME_UNITS - 1);
+    length = appendText(element, length, u" <", lastUnit);
+    // The closing bracket always has its place.
+    length = appendText(element, length, entry.friendlyName, lastUnit - 1);
+    length = appendText(element, length, u">", lastUnit);
+    element[length] = 0;
+    return length;
+}

@@ -1,0 +1,24 @@
+// Command line of the instrument simulator.
+#pragma once
+
+#include <optional>
+#include <string>
+
+enum class Family { QTVv1, QTVv2, KELT3B, VX9 };
+
+struct SimOptions {
+    Family family = Family::QTVv2;
+    int delayMs = 0;         // pause before each reply
+    int chunks = 1;          // pieces a reply is split into
+    int gapMs = 10;          // pause between two pieces
+    int garbage = 0;         // stray bytes sent before each frame
+    bool badChecksum = false;  // QTVv2: checksum off by one
+    bool wrongCode = false;    // QTVv2: reply code other than command code + 0x40
+    bool silent = false;       // never answer
+    int hangupAfter = -1;      // close the pty after this many replies (-1: never)
+    std::string logPath;       // one line per command and per reply, in hex
+};
+
+// Parses argv; prints the reason and the usage to stderr and returns nothing
+// when the command line is wrong.
+std::optional<SimOptions> parseOptions(int argc, char** argv);
