@@ -5,14 +5,9 @@
 
 #include "port_list.h"
 #include "result_text.h"
+#include "utf16_text.h"
 
 namespace {
-
-jsize unitLength(const WCHAR* text) {
-    jsize length = 0;
-    while (text[length] != 0) ++length;
-    return length;
-}
 
 jstring newJavaString(JNIEnv* env, const WCHAR* text, jsize length) {
     return env->NewString(reinterpret_cast<const jchar*>(text), length);
@@ -38,7 +33,7 @@ extern "C" JNIEXPORT jstring JNICALL
 Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(JNIEnv* env, jclass, jint code) {
     std::lock_guard<std::mutex> lock(lastErrorTextLock);
     const WCHAR* text = resultText(code);
-    return newJavaString(env, text, unitLength(text));
+    return newJavaString(env, text, utf16Length(text));
 }
 
 // A null result leaves the VM's exception (out of memory) for Java to see.

@@ -6,6 +6,7 @@
 
 #include "exchange.h"
 #include "port_table.h"
+#include "utf16_text.h"
 
 namespace {
 
@@ -61,12 +62,6 @@ jint openNative(JNIEnv* env, jstring portName, jintArray portIndex, InstrumentFa
     env->ReleaseIntArrayElements(portIndex, cells, 0);
     env->ReleaseStringChars(portName, chars);
     return result;
-}
-
-jsize utf16Length(const char16_t* text, jsize capacity) {
-    jsize length = 0;
-    while (length < capacity && text[length] != 0) ++length;
-    return length;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "result_text.h"
 
+#include "utf16_text.h"
+
 namespace {
 
 constexpr ResultCode FIRST_LIBRARY_CODE = 100000;
@@ -15,19 +17,13 @@ const WCHAR* libraryCodeText(ResultCode code) {
     return UNKNOWN_CODE_TEXT;
 }
 
-int unitLength(const WCHAR* text) {
-    int length = 0;
-    while (text[length] != 0) ++length;
-    return length;
-}
-
 }  // namespace
 
 WCHAR lastErrorText[LAST_ERROR_TEXT_UNITS];
 std::mutex lastErrorTextLock;
 
 void removeLineEnd(WCHAR* text) {
-    int length = unitLength(text);
+    int32_t length = utf16Length(text);
     if (length < 2) return;
     bool carriageReturnBeforeLast = text[length - 2] == u'\r';
     if (text[length - 1] == u'\n') text[length - 1] = 0;
