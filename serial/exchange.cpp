@@ -88,7 +88,8 @@ ResultCode sendMessage(int32_t index, const uint8_t* message, int32_t length) {
     for (;;) {
         ResultCode result = awaitWriterIdle(slot);
         if (result == 0) {
-            std::memcpy(slot.txBuffer, message, static_cast<size_t>(length));
+            // An empty message may come without any bytes at all.
+            if (length > 0) std::memcpy(slot.txBuffer, message, static_cast<size_t>(length));
             slot.txLength = length;
             result = requestWrite(slot);
         }

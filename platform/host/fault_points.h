@@ -11,6 +11,9 @@ namespace wince::faults {
 DWORD take(const char* call);
 // A message box shown by the layer, for the tests to inspect.
 void noteMessageBox(const char16_t* caption, const char16_t* text, unsigned style);
+// How long a Sleep of `requested` ms lasts: what a test made of that
+// length, else `requested`.
+DWORD sleepLength(DWORD requested);
 }  // namespace wince::faults
 #define WINCE_FAULT_POINT(call, failResult)                                \
     do {                                                                   \

@@ -24,6 +24,10 @@ constexpr StandardRate kStandardRates[] = {
 
 constexpr tcflag_t kByteSizes[] = {CS5, CS6, CS7, CS8};
 
+// A rate past the signed 32-bit range is a negative one that wrapped (a Java
+// int of -1 arrives as 0xFFFFFFFF); a pseudo-terminal would take it as given.
+constexpr DWORD kFastestLineRate = 0x7FFFFFFF;
+
 tcflag_t parityFlags(BYTE parity) {
     switch (parity) {
     case ODDPARITY: return PARENB | PARODD;
@@ -73,8 +77,8 @@ void makeRaw(termios& settings) {
 
 bool isExpressible(const DCB& dcb) {
     const bool softwareFlow = dcb.fOutX || dcb.fInX;
-    return dcb.BaudRate != 0 && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 &&
-           dcb.Parity <= SPACEPARITY &&
+    return dcb.BaudRate != 0 && dcb.BaudRate <= kFastestLineRate && dcb.ByteSize >= 5 &&
+           dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY &&
            (dcb.StopBits == ONESTOPBIT || dcb.StopBits == TWOSTOPBITS) &&
            !(softwareFlow && dcb.XonChar == dcb.XoffChar);
 }

@@ -101,6 +101,9 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE
 
 // Sleep(0) gives up the rest of the time slice.
 void WINAPI Sleep(DWORD dwMilliseconds) {
+#ifdef WINCE_FAULT_POINTS
+    dwMilliseconds = wince::faults::sleepLength(dwMilliseconds);
+#endif
     if (dwMilliseconds == 0) {
         sched_yield();
         return;

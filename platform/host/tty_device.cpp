@@ -180,6 +180,7 @@ private:
     Wake waitFor(short events, int timeoutMs, const Transfer& transfer);
     COMMTIMEOUTS currentTimeouts();
     DWORD lineErrors();
+    DWORD unsentOutput();
     DWORD applyLine(const termios& before, const DCB& dcb);
     void restoreLine(const termios& before, unsigned rateBefore);
     void driveModemLines(const DCB& dcb);
@@ -190,6 +191,12 @@ private:
     WakeChannel writes_;
     std::atomic<bool> closed_{false};
     std::atomic<bool> hungUp_{false};
+    // Only this device writes to the port (it is opened exclusively), so an
+    // output queue seen empty stays empty until a write begins: writes
+    // begun, and that count when the queue was last seen empty with no write
+    // under way (never, at open: an earlier owner may have left bytes).
+    std::atomic<uint64_t> writesBegun_{0};
+    std::atomic<uint64_t> outputSeenEmptyAt_{UINT64_MAX};
     std::mutex mutex_;  // guards dcb_, timeouts_, counts_
     DCB dcb_{};
     COMMTIMEOUTS timeouts_{};
@@ -326,6 +333,7 @@ BOOL TtyDevice::write(const void* buffer, DWORD count, DWORD* done) {
     if (!isConnected()) return FALSE;
     if (count == 0) return TRUE;
     Transfer transfer(writes_);
+    ++writesBegun_;  // after the transfer is counted: see unsentOutput()
     const COMMTIMEOUTS timeouts = currentTimeouts();
     const Clock::time_point deadline = deadlineAfter(
         uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count + timeouts.WriteTotalTimeoutConstant);
@@ -479,9 +487,22 @@ DWORD TtyDevice::lineErrors() {
     return errors;
 }
 
+// Bytes still in the output queue. The driver is asked only when a write
+// may have added some since the queue was last seen empty; a write under way
+// when the count is read keeps that answer from being remembered.
+DWORD TtyDevice::unsentOutput() {
+    const uint64_t writes = writesBegun_.load();
+    const bool writing = writes_.transfers.load() > 0;
+    if (!writing && writes == outputSeenEmptyAt_.load()) return 0;
+    int unsent = 0;
+    if (ioctl(fd_, TIOCOUTQ, &unsent) != 0) return 0;
+    if (unsent == 0 && !writing) outputSeenEmptyAt_.store(writes);
+    return static_cast<DWORD>(unsent);
+}
+
 // Polled every millisecond by the serial worker: one ioctl for the input
-// queue (which also reveals a hang-up: it fails with EIO), one more only when
-// the caller wants the status.
+// queue (which also reveals a hang-up: it fails with EIO); the output queue
+// costs a second one only while a write may have left bytes in it.
 BOOL TtyDevice::clearError(DWORD* errors, COMSTAT* status) {
     if (!isConnected()) return FALSE;
     int queued = 0;
@@ -490,8 +511,7 @@ BOOL TtyDevice::clearError(DWORD* errors, COMSTAT* status) {
     if (status) {
         *status = COMSTAT{};
         status->cbInQue = static_cast<DWORD>(queued);
-        int unsent = 0;
-        if (ioctl(fd_, TIOCOUTQ, &unsent) == 0) status->cbOutQue = static_cast<DWORD>(unsent);
+        status->cbOutQue = unsentOutput();
     }
     return TRUE;
 }

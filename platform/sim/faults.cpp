@@ -81,6 +81,7 @@ std::vector<MessageBoxRecord> messageBoxes() {
 
 void reset() {
     detail::forgetLines();
+    detail::restoreSleeps();
     FaultTable& faults = table();
     std::lock_guard lock(faults.mutex);
     faults.armed.clear();

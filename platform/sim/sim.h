@@ -28,6 +28,11 @@ void failCall(const std::string& call, DWORD error, int times = 1, int skip = 0)
 // How many times `call` has been made since reset() (faulted ones included).
 int callCount(const std::string& call);
 
+// Every Sleep of exactly `length` ms lasts `instead` ms, until reset(). For
+// tests that open ports thousands of times: the open's fixed pause is
+// design behaviour, but need not cost them real time.
+void shortenSleeps(DWORD length, DWORD instead);
+
 struct MessageBoxRecord {
     std::u16string caption;
     std::u16string text;
@@ -94,6 +99,9 @@ public:
     virtual void stallWrites(int times) = 0;
     // WriteFile blocks this long before completing (a slow device).
     virtual void delayWrites(DWORD milliseconds) = 0;
+    // ReadFile blocks this long before it takes its bytes (a slow driver);
+    // a close, a hang-up or PURGE_RXABORT ends the wait as for any read.
+    virtual void delayReads(DWORD milliseconds) = 0;
     // The device vanishes: every later call on it, and every later open of
     // the line, fails with ERROR_DEVICE_NOT_CONNECTED.
     virtual void hangUp() = 0;

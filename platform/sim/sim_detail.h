@@ -5,5 +5,7 @@ namespace wince::sim::detail {
 
 // Drops every registered line and takes the simulated device opener away.
 void forgetLines();
+// Lets every Sleep last as long as asked again.
+void restoreSleeps();
 
 }  // namespace wince::sim::detail

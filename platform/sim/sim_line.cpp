@@ -120,7 +120,7 @@ public:
             return FALSE;
         if (count == 0)
             return TRUE;
-        if (!awaitInput(lock, opening, count))
+        if (!holdRead(lock, opening) || !awaitInput(lock, opening, count))
             return FALSE;
         DWORD taken = DWORD(std::min<size_t>(count, input_.size()));
         std::copy_n(input_.begin(), taken, static_cast<uint8_t*>(buffer));
@@ -309,6 +309,11 @@ public:
         writeDelayMs_ = milliseconds;
     }
 
+    void delayReads(DWORD milliseconds) override {
+        std::lock_guard lock(mutex_);
+        readDelayMs_ = milliseconds;
+    }
+
     void hangUp() override {
         std::lock_guard lock(mutex_);
         hungUp_ = true;
@@ -342,6 +347,25 @@ private:
     bool acceptable(const DCB& dcb) const {
         return dcb.BaudRate != 0 && !refusedRates_.count(dcb.BaudRate) && dcb.ByteSize >= 5 &&
                dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY && dcb.StopBits <= TWOSTOPBITS;
+    }
+
+    // A slow driver holds a read before it looks at the queue; false, with
+    // the last error set, when a close, a hang-up or a purge ended the hold.
+    bool holdRead(std::unique_lock<std::mutex>& lock, uint64_t opening) {
+        if (readDelayMs_ == 0)
+            return true;
+        const uint64_t aborts = readAborts_;
+        const Clock::time_point end = Clock::now() + milliseconds(readDelayMs_);
+        while (Clock::now() < end) {
+            changed_.wait_until(lock, end);
+            if (!usable(opening))
+                return false;
+            if (readAborts_ != aborts) {
+                SetLastError(ERROR_OPERATION_ABORTED);
+                return false;
+            }
+        }
+        return true;
     }
 
     // Waits until a read of `count` bytes may return under the timeouts.
@@ -401,6 +425,7 @@ private:
     std::set<DWORD> refusedRates_;
     int stalledWrites_ = 0;
     DWORD writeDelayMs_ = 0;
+    DWORD readDelayMs_ = 0;
 };
 
 // The near end of one opening of a line.

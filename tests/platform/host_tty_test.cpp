@@ -234,10 +234,11 @@ TEST_F(HostTty, SettingsTheLineCannotTakeAreRefusedAndChangeNothing) {
     good.ByteSize = 8;
     good.StopBits = ONESTOPBIT;
     ASSERT_TRUE(SetCommState(port, &good));
-    for (int variant = 0; variant < 4; ++variant) {
+    for (int variant = 0; variant < 5; ++variant) {
         DCB bad = good;
         bad.StopBits = TWOSTOPBITS;  // acceptable, but must not be applied
         if (variant == 0) bad.BaudRate = 0;
+        if (variant == 4) bad.BaudRate = 0xFFFFFFFF;  // a rate of -1 from Java
         if (variant == 1) bad.ByteSize = 9;
         if (variant == 2) bad.StopBits = ONE5STOPBITS;
         if (variant == 3) bad.Parity = 7;

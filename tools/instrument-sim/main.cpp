@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "chaos.h"
 #include "options.h"
 #include "pty_pair.h"
 #include "replies.h"
+#include "reply_timing.h"
 
 namespace {
 
@@ -92,6 +94,10 @@ public:
             if (watchStdin && fds[1].revents != 0 && !stdinStillOpen()) return;
             if (fds[0].revents & POLLIN) {
                 if (!readInto(pending)) return;
+                if (options_.eager && commandComplete(options_.family, pending)) {
+                    answer(pending);
+                    pending.clear();
+                }
             } else if (fds[0].revents & (POLLHUP | POLLERR)) {
                 sleepMs(IDLE_POLL_MS);  // nobody holds the slave: nothing to answer
             } else if (ready == 0 && !pending.empty()) {
@@ -127,15 +133,33 @@ private:
         }
         auto frame = replyTo(options_, command, replies_);
         if (!frame) return;
+        if (chaos_) {
+            answerChaotically(*frame, chaos_->plan(command, *frame));
+            return;
+        }
         sleepMs(options_.delayMs);
+        pauseJitter(options_.delayJitterUs);
         Bytes bytes = garbageFor(options_.family, command, options_.garbage);
         bytes.insert(bytes.end(), frame->begin(), frame->end());
         sendInChunks(bytes);
+        stamps_.save();
         log_.line("tx", bytes);
         if (++replies_ == options_.hangupAfter) {
             sleepMs(HANGUP_GRACE_MS);
             hangUp();
         }
+    }
+
+    // --chaos: what was meant and what was done, then the bytes as planned.
+    void answerChaotically(const Bytes& frame, const ChaosPlan& plan) {
+        ++replies_;
+        log_.line(plan.describe().c_str());
+        log_.line("meant", frame);
+        if (!plan.sends()) return;
+        const int64_t lastByteNs =
+            playChaosPlan(plan, sleepMs, [this](const uint8_t* bytes, size_t count) { writeAll(bytes, count); });
+        log_.line("tx", plan.wire);
+        log_.line(("sent-at " + std::to_string(lastByteNs)).c_str());
     }
 
     void sendInChunks(const Bytes& bytes) {
@@ -144,6 +168,7 @@ private:
         for (size_t sent = 0; sent < bytes.size() && !stopRequested;) {
             if (sent > 0) sleepMs(options_.gapMs);
             const size_t count = std::min(chunkSize, bytes.size() - sent);
+            if (sent + count == bytes.size()) stamps_.markLastByte();
             writeAll(bytes.data() + sent, count);
             sent += count;
         }
@@ -167,6 +192,8 @@ private:
     const SimOptions& options_;
     PtyPair& pty_;
     TrafficLog& log_;
+    ReplyStamps stamps_{options_.stampPath};
+    std::unique_ptr<Chaos> chaos_ = makeChaos(options_);
     int replies_ = 0;
 };
 

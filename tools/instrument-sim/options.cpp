@@ -11,6 +11,10 @@ const char usage[] =
     "usage: instrument-sim [--family QTVv1|QTVv2|KELT3B|VX9] [--delay MS]\n"
     "                      [--chunks N] [--gap MS] [--garbage N] [--bad-checksum]\n"
     "                      [--wrong-code] [--silent] [--hangup-after N] [--log FILE]\n"
+    "                      [--stamp FILE] [--delay-jitter US] [--eager]\n"
+    "                      [--chaos SEED [--chaos-rate %] [--chaos-delay %]\n"
+    "                       [--chaos-loss PERMILLE] [--chaos-outage PERMILLE]\n"
+    "                       [--chaos-max-ms MS]]\n"
     "Opens a pseudo-terminal, prints its slave device on the first line and\n"
     "answers commands as an instrument of the family. Ends on SIGTERM or when\n"
     "stdin closes.\n";
@@ -45,6 +49,7 @@ int* numberTarget(SimOptions& options, std::string_view name) {
     if (name == "--gap") return &options.gapMs;
     if (name == "--garbage") return &options.garbage;
     if (name == "--hangup-after") return &options.hangupAfter;
+    if (name == "--delay-jitter") return &options.delayJitterUs;
     return nullptr;
 }
 
@@ -52,6 +57,7 @@ bool* flagTarget(SimOptions& options, std::string_view name) {
     if (name == "--bad-checksum") return &options.badChecksum;
     if (name == "--wrong-code") return &options.wrongCode;
     if (name == "--silent") return &options.silent;
+    if (name == "--eager") return &options.eager;
     return nullptr;
 }
 
@@ -76,6 +82,15 @@ bool applyOption(SimOptions& options, std::string_view name, const char* value) 
     if (name == "--log") {
         options.logPath = value;
         return true;
+    }
+    if (name == "--stamp") {
+        options.stampPath = value;
+        return true;
+    }
+    switch (applyChaosOption(options.chaos, name, value)) {
+    case ChaosOptionResult::Applied: return true;
+    case ChaosOptionResult::Invalid: return fail("not a number", value);
+    case ChaosOptionResult::NotChaos: break;
     }
     return fail("unknown option", name);
 }

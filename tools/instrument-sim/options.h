@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "chaos_options.h"
+
 enum class Family { QTVv1, QTVv2, KELT3B, VX9 };
 
 struct SimOptions {
@@ -17,6 +19,11 @@ struct SimOptions {
     bool silent = false;       // never answer
     int hangupAfter = -1;      // close the pty after this many replies (-1: never)
     std::string logPath;       // one line per command and per reply, in hex
+    // Benchmark timing (reply_timing.h).
+    std::string stampPath;     // --stamp: when each reply's last byte went out
+    int delayJitterUs = 0;     // --delay-jitter: extra pause of 0 to N-1 us
+    bool eager = false;        // --eager: answer a whole QTVv2 command at once
+    ChaosOptions chaos;        // --chaos SEED and its settings (chaos.h)
 };
 
 // Parses argv; prints the reason and the usage to stderr and returns nothing
