@@ -12,6 +12,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -383,6 +385,26 @@ BOOL TtyDevice::getState(DCB& dcb) {
     return TRUE;
 }
 
+// Unix 98 pseudo-terminal slaves (the kernel's majors 136 to 143).
+bool isPseudoTerminal(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+    const unsigned majorNumber = major(info.st_rdev);
+    return majorNumber >= 136 && majorNumber <= 143;
+}
+
+// tcsetattr fails with EINVAL when the line took none of what was asked. A
+// pseudo-terminal never takes parity or a character size, so a request that
+// differs from the line in those alone fails although the line is as it can
+// be (reopening an even-parity port on the same pseudo-terminal).
+bool holdsAllButFraming(int fd, const termios& wanted) {
+    constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CMSPAR;
+    termios now;
+    if (!isPseudoTerminal(fd) || tcgetattr(fd, &now) != 0) return false;
+    return (now.c_cflag & ~kFraming) == (wanted.c_cflag & ~kFraming) && now.c_iflag == wanted.c_iflag &&
+           now.c_oflag == wanted.c_oflag && now.c_lflag == wanted.c_lflag;
+}
+
 // Framing, flow control and rate; 0 when the tty took the rate as asked,
 // else the Win32 error. (A pseudo-terminal keeps 8 bits without parity
 // whatever it is told, so only the rate is checked.)
@@ -394,7 +416,10 @@ DWORD TtyDevice::applyLine(const termios& before, const DCB& dcb) {
         cfsetispeed(&wanted, speed);
         cfsetospeed(&wanted, speed);
     }
-    if (tcsetattr(fd_, TCSANOW, &wanted) != 0) return win32ErrorFromErrno(errno);
+    if (tcsetattr(fd_, TCSANOW, &wanted) != 0) {
+        const int error = errno;
+        if (error != EINVAL || !holdsAllButFraming(fd_, wanted)) return win32ErrorFromErrno(error);
+    }
     if (speed == B0 && setCustomLineRate(fd_, dcb.BaudRate) != 0) return ERROR_INVALID_PARAMETER;
     unsigned rate = 0;
     if (getLineRate(fd_, &rate) != 0 || rate != dcb.BaudRate) return ERROR_INVALID_PARAMETER;

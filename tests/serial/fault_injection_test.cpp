@@ -505,6 +505,10 @@ TEST_F(FaultInjection, CloseWhileTheWorkerIsInsideAReadEndsTheWorkerAtOnce) {
     int32_t slot = -1;
     ASSERT_EQ(0, open(u"COM1:", InstrumentFamily::KELT3B, slot));
     line->delayReads(5000);
+    // The settle pause is cut short here: bytes must not come before the
+    // new worker's first purge.
+    const int pollsBefore = callCount("ClearCommError");
+    while (callCount("ClearCommError") == pollsBefore) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const int readsBefore = callCount("ReadFile");
     line->deliver({1, 2, 3});
     while (callCount("ReadFile") == readsBefore) std::this_thread::sleep_for(std::chrono::milliseconds(1));
