@@ -171,11 +171,23 @@ protected:
         run.calls[static_cast<int>(phase)] = callsSince(before);
     }
 
+    static void awaitPoll(int pollsBefore) {
+        for (int waited = 0; callCount("ClearCommError") == pollsBefore && waited < 1000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
     ExchangeRun runExchange(const std::optional<Fault>& fault) {
         ExchangeRun run;
         line->takeWritten();  // what an earlier run left
         jintArray index = jni.ints({-1});
-        inPhase(Phase::Open, fault, run, [&] { run.open = openNative(index); });
+        inPhase(Phase::Open, fault, run, [&] {
+            const int pollsBefore = callCount("ClearCommError");
+            run.open = openNative(index);
+            // In place of the settle pause: the open ends once the new worker
+            // has started (its first purge) and polled the device.
+            if (run.open == 0) awaitPoll(pollsBefore);
+        });
         run.slot = jni.ints(index)[0];
         if (run.open != 0) return run;
 
@@ -299,6 +311,7 @@ TEST_F(FaultInjection, CleanRunMakesTheListedCallsOnly) {
     EXPECT_EQ(2, open.at("CreateEventW"));
     EXPECT_EQ(2, open.at("EscapeCommFunction"));
     EXPECT_EQ(1, open.at("CreateThread"));
+    EXPECT_EQ(2, open.at("PurgeComm"));  // the open's, then the new worker's
     const CallCounts& send = run.calls[1];
     EXPECT_EQ(1, send.at("WriteFile"));
     EXPECT_EQ(1, send.at("SetEvent"));
