@@ -16,12 +16,7 @@
 #include "port_fixture.h"
 #include "resource_probe.h"
 
-extern "C" {
-jint Java_com_tavrix_tools_comm_SerialQTV_InitRS_1KELT3B(JNIEnv*, jclass, jstring, jintArray);
-jint Java_com_tavrix_tools_comm_SerialQTV_FermRS(JNIEnv*, jclass, jint);
-jint Java_com_tavrix_tools_comm_SerialQTV_EnvRS(JNIEnv*, jclass, jint, jbyteArray, jint);
-jint Java_com_tavrix_tools_comm_SerialQTV_RecRS(JNIEnv*, jclass, jint, jbyteArray, jintArray);
-}
+#include "serial_natives.h"
 
 using namespace wince::sim;
 
