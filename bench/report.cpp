@@ -168,7 +168,9 @@ std::optional<double> perSecond(const Folder& f, const std::string& key, double 
     return *value / *seconds / ports;
 }
 
-// System calls per worker cycle from `strace -c`: all calls over the sleeps.
+// System calls per worker cycle from `strace -c`: all calls over the pauses.
+// The worker's idle pause is a timed wait on its wake-up event (one futex
+// call), the baseline's a sleep.
 std::optional<double> syscallsPerCycle(const std::string& path) {
     std::ifstream in(path);
     std::string line;
@@ -180,7 +182,7 @@ std::optional<double> syscallsPerCycle(const std::string& path) {
         if (words.size() < 5 || words[0].find('%') != std::string::npos || words[0][0] == '-') continue;
         const double calls = std::atof(words[3].c_str());
         if (words.back() == "total") total = calls;
-        else if (words.back().find("nanosleep") != std::string::npos) sleeps += calls;
+        else if (words.back().find("nanosleep") != std::string::npos || words.back() == "futex") sleeps += calls;
     }
     if (sleeps == 0) return std::nullopt;
     return total / sleeps;

@@ -34,6 +34,7 @@ uint8_t withdrawRequest(std::atomic<uint8_t>& flag, bool abandonTaken) {
 
 struct HandOverPoint {
     HANDLE event;
+    HANDLE wake;  // ends the worker's pause once the request is raised; may be null
     std::atomic<uint8_t>& flag;
     std::atomic<uint32_t>& error;
     bool abandonTaken;
@@ -48,6 +49,8 @@ ResultCode handOver(HandOverPoint point, DWORD timeoutMs) {
         ResetEvent(point.event);
         point.error.store(0, std::memory_order_relaxed);
         point.flag.store(HANDOVER_RAISED, std::memory_order_release);
+        // A lost wake-up costs only the rest of the worker's 1 ms pause.
+        if (point.wake) SetEvent(point.wake);
         DWORD waited = WaitForSingleObject(point.event, msUntil(deadline));
         DWORD waitError = GetLastError();
         uint8_t outcome = withdrawRequest(point.flag, point.abandonTaken);
@@ -74,11 +77,13 @@ ResultCode awaitWriterIdle(PortSlot& slot) {
 ResultCode requestWrite(PortSlot& slot) {
     ResultCode idle = awaitWriterIdle(slot);
     if (idle != 0) return idle;
-    return handOver({slot.hWriteDone, slot.writeRequested, slot.writeError, true}, slot.timeoutMs);
+    return handOver({slot.hWriteDone, slot.hWorkerWake.load(std::memory_order_acquire), slot.writeRequested,
+                     slot.writeError, true},
+                    slot.timeoutMs);
 }
 
 ResultCode awaitReply(PortSlot& slot) {
-    ResultCode result = handOver({slot.hReplyReady, slot.replyWanted, slot.readError, false}, slot.timeoutMs);
+    ResultCode result = handOver({slot.hReplyReady, nullptr, slot.replyWanted, slot.readError, false}, slot.timeoutMs);
     if (result == 0 && slot.replyOverflow != 0) return static_cast<ResultCode>(slot.replyOverflow);
     return result;
 }

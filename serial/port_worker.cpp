@@ -170,6 +170,17 @@ void runCycle(PortSlot& slot, WorkerState& state) {
     }
 }
 
+// The pause that ends a cycle. A 1 ms pause also ends when a write is
+// requested. The wait keeps the thread's last error as a sleep would: the
+// error path reads it.
+void pauseCycle(PortSlot& slot, DWORD milliseconds) {
+    HANDLE wake = slot.hWorkerWake.load(std::memory_order_acquire);
+    if (milliseconds != IDLE_PAUSE_MS || !wake) return Sleep(milliseconds);
+    const DWORD lastError = GetLastError();
+    if (WaitForSingleObject(wake, milliseconds) == WAIT_FAILED) Sleep(milliseconds);
+    SetLastError(lastError);
+}
+
 }  // namespace
 
 DWORD WINAPI PortWorker(LPVOID parameter) {
@@ -179,7 +190,7 @@ DWORD WINAPI PortWorker(LPVOID parameter) {
     do {
         runCycle(slot, state);
         if (state.leave) break;
-        Sleep(state.pause);
+        pauseCycle(slot, state.pause);
     } while (loadWorkerId(slot) != 0);
     PurgeComm(devicePort(slot), PURGE_ALL);
     slot.workerRunning.store(false, std::memory_order_release);

@@ -2,6 +2,7 @@
 // resends, and the hand-over rules that keep late completions out.
 #include "port_fixture.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "port_worker.h"
@@ -47,6 +48,25 @@ TEST_F(Exchange, ReplyIsDeliveredAndBytesBeyondTheFrameAreUntouched) {
     EXPECT_EQ(0, std::memcmp(reply, kelt3bFrame(7).data(), 12));
     EXPECT_EQ(0xEE, reply[12]);
     EXPECT_EQ(0xEE, reply[15]);
+}
+
+// A write request ends the worker's 1 ms idle pause: it is taken up at
+// once, not at the next poll. Taken up at the poll, half the sends would
+// wait 0.5 ms or more; the median tells the two apart with room to spare.
+TEST_F(Exchange, WriteRequestIsTakenUpWithoutWaitingForTheNextPoll) {
+    openKelt3b();
+    std::vector<long> sendMicros;
+    for (int i = 0; i < 41; ++i) {
+        // Past the worker's 20 ms pause after the previous write, at a new
+        // phase of its idle polling each time.
+        std::this_thread::sleep_for(std::chrono::microseconds(22000 + 97 * i));
+        auto start = Clock::now();
+        ASSERT_EQ(0, send({0x01}));
+        sendMicros.push_back(static_cast<long>(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count()));
+    }
+    std::nth_element(sendMicros.begin(), sendMicros.begin() + 20, sendMicros.end());
+    EXPECT_LT(sendMicros[20], 250);
 }
 
 TEST_F(Exchange, ReplyArrivingDuringTheWaitEndsItAtOnce) {

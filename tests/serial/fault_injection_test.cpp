@@ -199,7 +199,8 @@ protected:
         run.reply.assign(got.begin(), got.begin() + 12);
 
         const PortSlot& slot = portTable[run.slot];
-        const HANDLE owned[] = {slot.hWorker, slot.hPort.load(), slot.hWriteDone, slot.hReplyReady};
+        const HANDLE owned[] = {slot.hWorker, slot.hPort.load(), slot.hWorkerWake.load(), slot.hWriteDone,
+                                slot.hReplyReady};
         inPhase(Phase::Close, fault, run, [&] {
             run.close = closeNative(run.slot);
             EXPECT_TRUE(workerEnds(run.slot));
@@ -233,8 +234,8 @@ protected:
 };
 
 // The steps whose failure the open reports, by call and occurrence; every
-// other call of the open phase (the modem lines, the new worker's polling)
-// is ignored and the open succeeds.
+// other call of the open phase (the modem lines, the worker's wake-up event,
+// the new worker's polling) is ignored and the open succeeds.
 struct OpenStep {
     const char* call;
     int occurrence;
@@ -259,9 +260,9 @@ const OpenStep* reportedOpenStep(const Fault& fault) {
     return nullptr;
 }
 
-// CloseHandle calls of a close, in order: thread, device, write event,
-// reply event. The last one's flag is what FermRS returns.
-constexpr int REPLY_EVENT_CLOSE = 3;
+// CloseHandle calls of a close, in order: thread, device, wake-up event,
+// write event, reply event. The last one's flag is what FermRS returns.
+constexpr int REPLY_EVENT_CLOSE = 4;
 
 struct PhaseCall {
     Phase phase;
@@ -270,18 +271,19 @@ struct PhaseCall {
 
 void PrintTo(const PhaseCall& point, std::ostream* out) { *out << phaseName(point.phase) << " " << point.call; }
 
-// Every call each phase of a clean run makes; ClearCommError, ReadFile and
-// the worker's PurgeComm come from its polling and vary in number.
+// Every call each phase of a clean run makes; ClearCommError, ReadFile,
+// the worker's PurgeComm and its pauses (WaitForSingleObject) come from its
+// polling and vary in number.
 const PhaseCall PHASE_CALLS[] = {
     {Phase::Open, "CreateFileW"},       {Phase::Open, "SetupComm"},          {Phase::Open, "PurgeComm"},
     {Phase::Open, "GetCommState"},      {Phase::Open, "SetCommState"},       {Phase::Open, "EscapeCommFunction"},
     {Phase::Open, "SetCommTimeouts"},   {Phase::Open, "CreateEventW"},       {Phase::Open, "CreateThread"},
-    {Phase::Open, "ClearCommError"},    {Phase::Send, "ResetEvent"},         {Phase::Send, "WaitForSingleObject"},
+    {Phase::Open, "ClearCommError"},    {Phase::Open, "WaitForSingleObject"}, {Phase::Send, "ResetEvent"},         {Phase::Send, "WaitForSingleObject"},
     {Phase::Send, "PurgeComm"},         {Phase::Send, "ClearCommError"},     {Phase::Send, "WriteFile"},
     {Phase::Send, "SetEvent"},          {Phase::Receive, "ResetEvent"},      {Phase::Receive, "WaitForSingleObject"},
     {Phase::Receive, "ClearCommError"}, {Phase::Receive, "ReadFile"},        {Phase::Receive, "SetEvent"},
     {Phase::Close, "EscapeCommFunction"}, {Phase::Close, "CloseHandle"},     {Phase::Close, "PurgeComm"},
-    {Phase::Close, "ClearCommError"},
+    {Phase::Close, "ClearCommError"},   {Phase::Close, "WaitForSingleObject"},
 };
 
 bool isListed(Phase phase, const std::string& call) {
@@ -303,15 +305,15 @@ TEST_F(FaultInjection, CleanRunMakesTheListedCallsOnly) {
         }
     }
     const CallCounts& open = run.calls[0];
-    EXPECT_EQ(2, open.at("CreateEventW"));
+    EXPECT_EQ(3, open.at("CreateEventW"));
     EXPECT_EQ(2, open.at("EscapeCommFunction"));
     EXPECT_EQ(1, open.at("CreateThread"));
     EXPECT_EQ(2, open.at("PurgeComm"));  // the open's, then the new worker's
     const CallCounts& send = run.calls[1];
     EXPECT_EQ(1, send.at("WriteFile"));
-    EXPECT_EQ(1, send.at("SetEvent"));
+    EXPECT_EQ(2, send.at("SetEvent"));  // the worker's wake-up, then write done
     EXPECT_EQ(1, run.calls[2].at("SetEvent"));
-    EXPECT_EQ(4, run.calls[3].at("CloseHandle"));
+    EXPECT_EQ(5, run.calls[3].at("CloseHandle"));
     expectNothingLeft(0);
 }
 
@@ -351,7 +353,11 @@ protected:
         EXPECT_EQ(0, run.slot);
         const OpenStep* step = run.fired ? reportedOpenStep(fault) : nullptr;
         if (!step) {
+            // The port works, if need be without the worker's wake-up.
             EXPECT_EQ(0, run.open);
+            EXPECT_EQ(0, run.send);
+            EXPECT_EQ(0, run.receive);
+            EXPECT_EQ(FRAME, run.reply);
             EXPECT_TRUE(messageBoxes().empty());
             return;
         }

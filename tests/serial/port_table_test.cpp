@@ -89,7 +89,7 @@ struct FailingStep {
     const char* call;
     int skip;
     const char16_t* boxText;  // null: no box
-    int liveEvents;
+    int liveEvents;  // events made before the failure: write done, reply ready, worker wake-up
 };
 
 void PrintTo(const FailingStep& step, std::ostream* out) { *out << step.call << " after " << step.skip; }
@@ -125,7 +125,7 @@ TEST_P(OpenFailure, ReturnsTheCodeShowsTheBoxAndHoldsTheSlot) {
     EXPECT_FALSE(portTable[0].workerRunning.load());
 
     // Only closing frees it, and closing releases exactly what was opened.
-    EXPECT_EQ(step.liveEvents == 2 ? 1 : 0, closePort(0) != 0);
+    EXPECT_EQ(step.liveEvents >= 2 ? 1 : 0, closePort(0) != 0);
     EXPECT_EQ(handlesBefore, wince::liveHandleCount());
     EXPECT_EQ(0, open(u"COM2:", InstrumentFamily::KELT3B, index));
     EXPECT_EQ(0, index);
@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailingStep{"SetCommTimeouts", 0, u"Erreur SetCommTimeouts", 0},
                       FailingStep{"CreateEventW", 0, u"Erreur Create WriteEvent", 0},
                       FailingStep{"CreateEventW", 1, u"Erreur Create ReadEvent", 1},
-                      FailingStep{"CreateThread", 0, u"Erreur CreateThread", 2}),
+                      FailingStep{"CreateThread", 0, u"Erreur CreateThread", 3}),
     [](const ::testing::TestParamInfo<FailingStep>& info) {
         return std::string(info.param.call) + (info.param.skip ? "Second" : "");
     });
