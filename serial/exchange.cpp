@@ -32,6 +32,14 @@ uint8_t withdrawRequest(std::atomic<uint8_t>& flag, bool abandonTaken) {
     }
 }
 
+bool awaitIdle(const std::atomic<uint8_t>& flag, Clock::time_point deadline) {
+    while (flag.load(std::memory_order_acquire) != HANDOVER_IDLE) {
+        if (msUntil(deadline) == 0) return false;
+        Sleep(WRITER_IDLE_POLL_MS);
+    }
+    return true;
+}
+
 struct HandOverPoint {
     HANDLE event;
     HANDLE wake;  // ends the worker's pause once the request is raised; may be null
@@ -46,6 +54,9 @@ struct HandOverPoint {
 ResultCode handOver(HandOverPoint point, DWORD timeoutMs) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        // Raised over a write the worker still holds, the new request would
+        // be cleared when that write ends, and lost.
+        if (!awaitIdle(point.flag, deadline)) return ERR_RS_TIMEOUT;
         ResetEvent(point.event);
         point.error.store(0, std::memory_order_relaxed);
         point.flag.store(HANDOVER_RAISED, std::memory_order_release);
@@ -65,11 +76,7 @@ ResultCode handOver(HandOverPoint point, DWORD timeoutMs) {
 // copied there, nor a new write raised, before then.
 ResultCode awaitWriterIdle(PortSlot& slot) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(slot.timeoutMs);
-    while (slot.writeRequested.load(std::memory_order_acquire) != HANDOVER_IDLE) {
-        if (msUntil(deadline) == 0) return ERR_RS_TIMEOUT;
-        Sleep(WRITER_IDLE_POLL_MS);
-    }
-    return 0;
+    return awaitIdle(slot.writeRequested, deadline) ? 0 : ERR_RS_TIMEOUT;
 }
 
 }  // namespace

@@ -107,6 +107,46 @@ TEST(HostEvents, WaitTimesOutOrEndsWhenSetElsewhere) {
     CloseHandle(event);
 }
 
+// Two threads hand a token back and forth through two auto-reset events:
+// a set that races with the other side going to sleep must never be lost.
+TEST(HostEvents, AutoResetHandOverLosesNoSignal) {
+    HANDLE ping = newEvent(FALSE, FALSE);
+    HANDLE pong = newEvent(FALSE, FALSE);
+    constexpr int ROUNDS = 20000;
+    std::atomic<int> lost{0};
+    std::thread echo([&] {
+        for (int i = 0; i < ROUNDS; ++i) {
+            if (WaitForSingleObject(ping, 5000) != WAIT_OBJECT_0) ++lost;
+            SetEvent(pong);
+        }
+    });
+    for (int i = 0; i < ROUNDS; ++i) {
+        SetEvent(ping);
+        if (WaitForSingleObject(pong, 5000) != WAIT_OBJECT_0) ++lost;
+    }
+    echo.join();
+    EXPECT_EQ(0, lost.load());
+    EXPECT_EQ(WaitForSingleObject(ping, 0), WAIT_TIMEOUT);  // every set was taken once
+    CloseHandle(ping);
+    CloseHandle(pong);
+}
+
+TEST(HostEvents, ManualResetReleasesEveryWaiterAndAutoResetOnlyOne) {
+    for (BOOL manual : {TRUE, FALSE}) {
+        HANDLE event = newEvent(manual, FALSE);
+        std::atomic<int> released{0};
+        std::vector<std::thread> waiters;
+        for (int i = 0; i < 4; ++i) {
+            waiters.emplace_back([&] { released += WaitForSingleObject(event, 400) == WAIT_OBJECT_0; });
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        SetEvent(event);
+        for (std::thread& waiter : waiters) waiter.join();
+        EXPECT_EQ(manual ? 4 : 1, released.load()) << (manual ? "manual" : "auto");
+        CloseHandle(event);
+    }
+}
+
 TEST(HostEvents, HandleClosedDuringWaitDoesNotBreakTheWait) {
     HANDLE event = newEvent(TRUE, FALSE);
     std::thread closer([event] {

@@ -199,6 +199,38 @@ TEST(HandOver, StaleSignalDoesNotCompleteTheNextRequest) {
     CloseHandle(slot.hWriteDone);
 }
 
+// A signal that comes while the worker holds the write (one left set by a
+// failed ResetEvent) abandons that write; the next attempt is raised only
+// once the worker has let it go, or the end of the old write would clear it.
+TEST(HandOver, NoWriteIsRaisedOverOneTheWorkerStillHolds) {
+    PortSlot& slot = portTable[0];
+    slot.timeoutMs = 300;
+    slot.hWriteDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread worker([&slot] {
+        auto take = [&slot] {
+            const auto giveUp = Clock::now() + std::chrono::seconds(1);
+            uint8_t raised = HANDOVER_RAISED;
+            while (!slot.writeRequested.compare_exchange_weak(raised, HANDOVER_TAKEN)) {
+                if (Clock::now() > giveUp) return false;
+                raised = HANDOVER_RAISED;
+            }
+            return true;
+        };
+        ASSERT_TRUE(take());
+        SetEvent(slot.hWriteDone);  // the stale signal, while this write is held
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        uint8_t taken = HANDOVER_TAKEN;  // the old write ends as the worker ends it
+        if (!slot.writeRequested.compare_exchange_strong(taken, HANDOVER_DONE)) slot.writeRequested.store(HANDOVER_IDLE);
+        if (!take()) return;  // the next attempt, which completes
+        slot.writeRequested.store(HANDOVER_DONE);
+        SetEvent(slot.hWriteDone);
+    });
+    EXPECT_EQ(0, requestWrite(slot));
+    worker.join();
+    EXPECT_EQ(HANDOVER_IDLE, slot.writeRequested.load());
+    CloseHandle(slot.hWriteDone);
+}
+
 TEST(HandOver, ReplyHeldByTheWorkerIsWaitedForNotAbandoned) {
     PortSlot& slot = portTable[0];
     slot.timeoutMs = 100;
