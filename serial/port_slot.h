@@ -43,10 +43,6 @@ struct PortSlot {
     std::atomic<HANDLE> hPort;           // 0: the slot is free
     HANDLE hWriteDone;
     HANDLE hReplyReady;
-    // Ends the worker's 1 ms pause when a write is requested, so a request
-    // does not wait for the next poll. Auto-reset; null when it could not be
-    // made or once closed, and the worker then simply polls.
-    std::atomic<HANDLE> hWorkerWake;
     HANDLE hWorker;
     DWORD workerId;  // the worker's run flag; shared, so only used through std::atomic_ref
     std::atomic<uint32_t> writeError;
@@ -73,8 +69,12 @@ struct PortSlot {
     // The event and thread handles belong to the current opening (closing
     // a free or held slot must not close stale handles).
     bool eventsLive[2];
-    bool wakeLive;
     bool workerHandleLive;
+    // Ends the worker's 1 ms pause when a write is requested, so a request
+    // does not wait for the next poll. Auto-reset; null when it could not be
+    // made or once closed, and the worker then simply polls.
+    std::atomic<HANDLE> hWorkerWake;
+    bool wakeLive;
 };
 
 extern PortSlot portTable[PORT_COUNT];
