@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs one JUnit console launch (the command line given) and fails when the
-# VM reported a JNI misuse under -Xcheck:jni, even if every test passed.
+# VM reported a JNI misuse under -Xcheck:jni (or one of its signal handlers
+# replaced), even if every test passed.
 set -o pipefail
 
 output=$(mktemp) || exit 1
@@ -9,7 +10,7 @@ trap 'rm -f "$output"' EXIT
 "$@" 2>&1 | tee "$output"
 status=$?
 
-if grep -E -q 'WARNING in native method|FATAL ERROR in native method|WARNING: JNI local refs' "$output"; then
+if grep -E -q 'WARNING in native method|FATAL ERROR in native method|WARNING: JNI local refs|handler modified' "$output"; then
   echo "run-junit: the VM reported a JNI misuse (see above)" >&2
   exit 1
 fi

@@ -2,10 +2,11 @@
 //
 // A guarded routine runs with a per-thread recovery point armed; SIGSEGV or
 // SIGBUS raised by a fault while it is armed resumes at that point, and the
-// routine ends at once. Our handlers are installed the first time a routine
-// is guarded, never at load: the Java VM relies on its own SIGSEGV and SIGBUS
-// handlers (implicit null checks, safepoints), so every signal that is not a
-// fault of an armed routine goes on to the handler that was there before,
+// routine ends at once. Our handlers are in place only while some thread runs
+// a guarded routine, never at load and never after: the Java VM relies on its
+// own SIGSEGV and SIGBUS handlers (implicit null checks, safepoints) and,
+// under -Xcheck:jni, reports them replaced. Meanwhile every signal that is not
+// a fault of an armed routine goes on to the handler that was there before,
 // with that handler's own flags and mask.
 #include <pthread.h>
 #include <setjmp.h>
@@ -29,7 +30,10 @@ thread_local GuardFrame* volatile armedFrame __attribute__((tls_model("initial-e
 
 struct sigaction previousSegv;
 struct sigaction previousBus;
-std::once_flag handlersInstalled;
+// Guarded routines running now, in all threads; our handlers are in place
+// while it is above 0.
+std::mutex guardsLock;
+int guardsRunning = 0;
 
 struct sigaction& previousFor(int signal) { return signal == SIGBUS ? previousBus : previousSegv; }
 
@@ -112,17 +116,32 @@ void installHandler(int signal) {
     if (replaced.sa_sigaction != previousFor(signal).sa_sigaction) previousFor(signal) = replaced;
 }
 
-void installHandlers() {
-    installHandler(SIGSEGV);
-    installHandler(SIGBUS);
+// Puts the previous handler back, unless someone replaced ours meanwhile.
+void restoreHandler(int signal) {
+    struct sigaction current {};
+    sigaction(signal, nullptr, &current);
+    if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == onFault) {
+        sigaction(signal, &previousFor(signal), nullptr);
+    }
 }
 
-}  // namespace
+void enterGuard() {
+    std::lock_guard lock(guardsLock);
+    if (guardsRunning++ == 0) {
+        installHandler(SIGSEGV);
+        installHandler(SIGBUS);
+    }
+}
 
-extern "C" {
+void leaveGuard() {
+    std::lock_guard lock(guardsLock);
+    if (--guardsRunning == 0) {
+        restoreHandler(SIGSEGV);
+        restoreHandler(SIGBUS);
+    }
+}
 
-DWORD WINAPI RunGuarded(PGUARDED_ROUTINE routine, void* context) {
-    std::call_once(handlersInstalled, installHandlers);
+DWORD runArmed(PGUARDED_ROUTINE routine, void* context) {
     GuardFrame frame;
     frame.outer = armedFrame;
     if (sigsetjmp(frame.resume, 1) != 0) return EXCEPTION_ACCESS_VIOLATION;
@@ -130,6 +149,17 @@ DWORD WINAPI RunGuarded(PGUARDED_ROUTINE routine, void* context) {
     routine(context);
     armedFrame = frame.outer;
     return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD WINAPI RunGuarded(PGUARDED_ROUTINE routine, void* context) {
+    enterGuard();
+    const DWORD result = runArmed(routine, context);
+    leaveGuard();
+    return result;
 }
 
 }  // extern "C"

@@ -1,5 +1,6 @@
 // RunGuarded: access violations end a guarded routine at once; faults
-// outside any guarded routine reach the handler that was there before ours.
+// outside it reach the handler that was there before ours, which is back in
+// place once no routine is guarded.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -80,7 +81,25 @@ TEST(AccessGuard, EachThreadHasItsOwnRecoveryPoint) {
     EXPECT_EQ(results[1], EXCEPTION_ACCESS_VIOLATION);
 }
 
-void doNothing(void*) {}
+struct sigaction currentSegvHandler() {
+    struct sigaction current {};
+    sigaction(SIGSEGV, nullptr, &current);
+    return current;
+}
+
+void recordHandler(void* context) { *static_cast<struct sigaction*>(context) = currentSegvHandler(); }
+
+// A VM checks that its handlers stay its own: ours are there only while a
+// guarded routine runs.
+TEST(AccessGuard, HandlersAreInPlaceOnlyWhileARoutineRuns) {
+    const struct sigaction before = currentSegvHandler();
+    struct sigaction during {};
+    ASSERT_EQ(RunGuarded(recordHandler, &during), 0u);
+    const struct sigaction after = currentSegvHandler();
+    EXPECT_NE(reinterpret_cast<void*>(during.sa_sigaction), reinterpret_cast<void*>(before.sa_sigaction));
+    EXPECT_EQ(reinterpret_cast<void*>(after.sa_sigaction), reinterpret_cast<void*>(before.sa_sigaction));
+    EXPECT_EQ(after.sa_flags, before.sa_flags);
+}
 
 Page* repairablePage;
 volatile void* faultAddressSeen;
@@ -91,9 +110,15 @@ void repairingHandler(int, siginfo_t* info, void*) {
     repairablePage->protect(PROT_READ | PROT_WRITE);
 }
 
-// These run in a fresh process each, so our handlers are installed only
-// by the guarded call inside them, after the test's own.
-TEST(AccessGuardDeathTest, FaultOutsideAGuardedRoutineGoesToThePreviousHandler) {
+// While this routine is guarded on one thread, another thread faults.
+void faultOnAnotherThread(void* context) {
+    auto* page = static_cast<Page*>(context);
+    std::thread([page] { page->bytes()[0] = 7; }).join();
+}
+
+// These run in a fresh process each, so the handlers before ours are the
+// test's own.
+TEST(AccessGuardDeathTest, FaultOfAnotherThreadGoesToThePreviousHandler) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
@@ -104,24 +129,23 @@ TEST(AccessGuardDeathTest, FaultOutsideAGuardedRoutineGoesToThePreviousHandler) 
             previous.sa_flags = SA_SIGINFO;
             sigemptyset(&previous.sa_mask);
             sigaction(SIGSEGV, &previous, nullptr);
-            RunGuarded(doNothing, nullptr);
 
             page.protect(PROT_NONE);
-            page.bytes()[0] = 7;
-            std::exit(faultAddressSeen == page.address() && page.bytes()[0] == 7 ? 0 : 1);
+            const DWORD result = RunGuarded(faultOnAnotherThread, &page);
+            const bool restored = currentSegvHandler().sa_sigaction == repairingHandler;
+            std::exit(result == 0 && restored && faultAddressSeen == page.address() && page.bytes()[0] == 7 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }
 
-TEST(AccessGuardDeathTest, FaultOutsideAGuardedRoutineStillKillsByDefault) {
+TEST(AccessGuardDeathTest, FaultOfAnotherThreadStillKillsByDefault) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             signal(SIGSEGV, SIG_DFL);
-            RunGuarded(doNothing, nullptr);
             Page page;
             page.protect(PROT_NONE);
-            page.bytes()[0] = 7;
+            RunGuarded(faultOnAnotherThread, &page);
         },
         ::testing::KilledBySignal(SIGSEGV), "");
 }
