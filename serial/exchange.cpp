@@ -32,6 +32,7 @@ uint8_t withdrawRequest(std::atomic<uint8_t>& flag, bool abandonTaken) {
     }
 }
 
+// False when the worker still holds the flag's request at the deadline.
 bool awaitIdle(const std::atomic<uint8_t>& flag, Clock::time_point deadline) {
     while (flag.load(std::memory_order_acquire) != HANDOVER_IDLE) {
         if (msUntil(deadline) == 0) return false;
