@@ -220,6 +220,13 @@ protected:
         EXPECT_EQ(0, jni.outstandingPins());
     }
 
+    // FermRS succeeds, the worker ends and nothing of the opening remains.
+    void closeLeavingNothing(int32_t slot) {
+        EXPECT_NE(0, closeNative(slot));
+        ASSERT_TRUE(workerEnds(slot));
+        expectNothingLeft(slot);
+    }
+
     void expectCleanExchange() {
         ExchangeRun run = runExchange(std::nullopt);
         EXPECT_EQ(0, run.open);
@@ -432,9 +439,7 @@ TEST_F(FaultInjection, FourFailedWritesAreRetriedInTheSameAttemptFiveGiveItUp) {
         auto purges = line->purgeCalls();
         EXPECT_EQ(static_cast<long>(failures),
                   std::count(purges.begin(), purges.end(), DWORD{PURGE_TXABORT | PURGE_TXCLEAR}));
-        EXPECT_NE(0, closeNative(slot));
-        ASSERT_TRUE(workerEnds(slot));
-        expectNothingLeft(slot);
+        ASSERT_NO_FATAL_FAILURE(closeLeavingNothing(slot));
         line = addLine(u"COM1:");  // a fresh purge record
         instrument = std::make_unique<Instrument>(line, 0);
     }
@@ -453,9 +458,7 @@ TEST_F(FaultInjection, LostWriteSignalsAreReportedWithTheirCode) {
     EXPECT_GE(msSince(start), 3 * 200 - 10);
     EXPECT_EQ((Bytes{0x4B, 1, 2, 0x4B, 1, 2, 0x4B, 1, 2}), line->takeWritten());
     failCall("SetEvent", 0, 0);
-    EXPECT_NE(0, closeNative(slot));
-    ASSERT_TRUE(workerEnds(slot));
-    expectNothingLeft(slot);
+    ASSERT_NO_FATAL_FAILURE(closeLeavingNothing(slot));
     expectCleanExchange();
 }
 
@@ -475,9 +478,7 @@ TEST_F(FaultInjection, LostReplySignalsAreReportedWithTheirCode) {
     EXPECT_EQ(0, receiveRetries[slot]);
     EXPECT_EQ((Bytes{0x4B, 1, 2, 0x4B, 1, 2, 0x4B, 1, 2}), line->takeWritten());
     failCall("SetEvent", 0, 0);
-    EXPECT_NE(0, closeNative(slot));
-    ASSERT_TRUE(workerEnds(slot));
-    expectNothingLeft(slot);
+    ASSERT_NO_FATAL_FAILURE(closeLeavingNothing(slot));
     expectCleanExchange();
 }
 
@@ -500,9 +501,7 @@ TEST_F(FaultInjection, DeviceVanishingMidExchangeTimesOutAndTheSlotRecovers) {
     EXPECT_EQ(std::vector<jbyte>(12, 0x55), jni.bytes(reply));
     // Every write of a send fails now: five in a row, three attempts.
     EXPECT_EQ(static_cast<jint>(ERROR_DEVICE_NOT_CONNECTED), sendNative(slot));
-    EXPECT_NE(0, closeNative(slot));
-    ASSERT_TRUE(workerEnds(slot));
-    expectNothingLeft(slot);
+    ASSERT_NO_FATAL_FAILURE(closeLeavingNothing(slot));
 
     // The vanished device does not open again; the slot stays free.
     jintArray index = jni.ints({-1});

@@ -1,8 +1,6 @@
 package com.tavrix.tools.comm;
 
-import java.io.BufferedReader;
 import java.io.IOException;
-import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -16,13 +14,11 @@ import java.util.concurrent.TimeUnit;
  * folder INSTRUMENT_LINKS, and the link points at the simulator's terminal.
  */
 final class InstrumentSim implements AutoCloseable {
-    private final Process process;
-    private final Path link;
+    private final SimulatorProcess.Started sim;
     private final Path log;
 
-    private InstrumentSim(Process process, Path link, Path log) {
-        this.process = process;
-        this.link = link;
+    private InstrumentSim(SimulatorProcess.Started sim, Path log) {
+        this.sim = sim;
         this.log = log;
     }
 
@@ -30,23 +26,7 @@ final class InstrumentSim implements AutoCloseable {
     static InstrumentSim start(String portName, Family family, String... options)
             throws IOException {
         Path log = Files.createTempFile("instrument-" + family, ".log");
-        List<String> command = new ArrayList<>(List.of(
-                requiredEnv("INSTRUMENT_SIM"), "--family", family.name(), "--log", log.toString()));
-        command.addAll(List.of(options));
-        // stdin stays a pipe: the simulator ends with this VM even if close() is never reached.
-        Process process = new ProcessBuilder(command)
-                .redirectError(ProcessBuilder.Redirect.INHERIT)
-                .start();
-        String terminal = new BufferedReader(new InputStreamReader(
-                process.getInputStream(), StandardCharsets.US_ASCII)).readLine();
-        if (terminal == null) {
-            process.destroyForcibly();
-            throw new IOException("instrument-sim did not start: " + command);
-        }
-        Path link = linkFor(portName);
-        Files.deleteIfExists(link);
-        Files.createSymbolicLink(link, Path.of(terminal));
-        return new InstrumentSim(process, link, log);
+        return new InstrumentSim(SimulatorProcess.start(portName, family, log, List.of(options)), log);
     }
 
     /** The commands the instrument received, as hex lines ("80 F0 10 01 A0 21"). */
@@ -72,23 +52,14 @@ final class InstrumentSim implements AutoCloseable {
 
     /** Waits until the simulator has ended by itself (after --hangup-after). */
     void waitForExit() throws InterruptedException {
-        if (!process.waitFor(5, TimeUnit.SECONDS)) {
+        if (!sim.process().waitFor(5, TimeUnit.SECONDS)) {
             throw new IllegalStateException("instrument-sim is still running");
         }
     }
 
     @Override
     public void close() throws IOException {
-        process.destroy();
-        try {
-            if (!process.waitFor(2, TimeUnit.SECONDS)) {
-                process.destroyForcibly();
-            }
-        } catch (InterruptedException e) {
-            process.destroyForcibly();
-            Thread.currentThread().interrupt();
-        }
-        Files.deleteIfExists(link);
+        SimulatorProcess.stop(sim);
         Files.deleteIfExists(log);
     }
 
@@ -100,19 +71,5 @@ final class InstrumentSim implements AutoCloseable {
             }
         }
         return lines;
-    }
-
-    private static Path linkFor(String portName) throws IOException {
-        Path folder = Path.of(requiredEnv("INSTRUMENT_LINKS"));
-        Files.createDirectories(folder);
-        return folder.resolve(portName.replace(":", ""));
-    }
-
-    private static String requiredEnv(String name) {
-        String value = System.getenv(name);
-        if (value == null || value.isEmpty()) {
-            throw new IllegalStateException(name + " is not set; run the Java tests through ctest");
-        }
-        return value;
     }
 }

@@ -1,14 +1,11 @@
 package com.tavrix.tools.comm;
 
-import java.io.BufferedReader;
 import java.io.IOException;
-import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.concurrent.TimeUnit;
 
 /**
  * An instrument-sim in --chaos mode behind a port name, like InstrumentSim,
@@ -31,37 +28,19 @@ final class SoakInstrument implements AutoCloseable {
         }
     }
 
-    private final Process process;
-    private final Path link;
+    private final SimulatorProcess.Started sim;
     private final Path log;
 
-    private SoakInstrument(Process process, Path link, Path log) {
-        this.process = process;
-        this.link = link;
+    private SoakInstrument(SimulatorProcess.Started sim, Path log) {
+        this.sim = sim;
         this.log = log;
     }
 
     /** Starts the instrument; its log goes to `log`. */
     static SoakInstrument start(String portName, Family family, Path log, List<String> chaosOptions)
             throws IOException {
-        List<String> command = new ArrayList<>(List.of(
-                requiredEnv("INSTRUMENT_SIM"), "--family", family.name(), "--log", log.toString()));
-        command.addAll(chaosOptions);
         Files.deleteIfExists(log);
-        // stdin stays a pipe: the simulator ends with this VM even if close() is never reached.
-        Process process = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
-        String terminal = new BufferedReader(new InputStreamReader(
-                process.getInputStream(), StandardCharsets.US_ASCII)).readLine();
-        if (terminal == null) {
-            process.destroyForcibly();
-            throw new IOException("instrument-sim did not start: " + command);
-        }
-        Path folder = Path.of(requiredEnv("INSTRUMENT_LINKS"));
-        Files.createDirectories(folder);
-        Path link = folder.resolve(portName.replace(":", ""));
-        Files.deleteIfExists(link);
-        Files.createSymbolicLink(link, Path.of(terminal));
-        return new SoakInstrument(process, link, log);
+        return new SoakInstrument(SimulatorProcess.start(portName, family, log, chaosOptions), log);
     }
 
     /** The commands answered so far, in the order received. */
@@ -99,23 +78,6 @@ final class SoakInstrument implements AutoCloseable {
 
     @Override
     public void close() throws IOException {
-        process.destroy();
-        try {
-            if (!process.waitFor(2, TimeUnit.SECONDS)) {
-                process.destroyForcibly();
-            }
-        } catch (InterruptedException e) {
-            process.destroyForcibly();
-            Thread.currentThread().interrupt();
-        }
-        Files.deleteIfExists(link);
-    }
-
-    private static String requiredEnv(String name) {
-        String value = System.getenv(name);
-        if (value == null || value.isEmpty()) {
-            throw new IllegalStateException(name + " is not set; run the soak through ctest or make soak");
-        }
-        return value;
+        SimulatorProcess.stop(sim);
     }
 }
