@@ -1,16 +1,15 @@
 // JNI entry points of SerialQTV for the port list and the result texts.
-#include <jni.h>
-
 #include <mutex>
 
 #include "port_list.h"
 #include "result_text.h"
 #include "utf16_text.h"
+#include "wince_jni.h"
 
 namespace {
 
 jstring newJavaString(JNIEnv* env, const WCHAR* text, jsize length) {
-    return env->NewString(reinterpret_cast<const jchar*>(text), length);
+    return env->NewString(asJavaChars(text), length);
 }
 
 // Stores the formatted entries; false when the VM could not make a string

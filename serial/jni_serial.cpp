@@ -1,12 +1,11 @@
 // JNI entry points of com.tavrix.tools.comm.SerialQTV for the port natives:
 // check the Java input, pin, call, copy back, release.
-#include <jni.h>
-
 #include <algorithm>
 
 #include "exchange.h"
 #include "port_table.h"
 #include "utf16_text.h"
+#include "wince_jni.h"
 
 namespace {
 
@@ -28,7 +27,7 @@ bool isAcceptableName(const jchar* chars, jsize length) {
 }
 
 void copyName(LineSettings& settings, const jchar* chars, jsize length) {
-    for (jsize i = 0; i < length; ++i) settings.portName[i] = static_cast<char16_t>(chars[i]);
+    for (jsize i = 0; i < length; ++i) settings.portName[i] = static_cast<WCHAR>(chars[i]);
     settings.portName[length] = 0;
 }
 
@@ -96,8 +95,8 @@ JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_FermRS(JNIEnv*, jcla
 
 JNIEXPORT jstring JNICALL Java_com_tavrix_tools_comm_SerialQTV_DonneNomPortRS(JNIEnv* env, jclass, jint port) {
     if (!isPortIndex(port)) return env->NewString(nullptr, 0);
-    const char16_t* name = portTable[port].portName;
-    return env->NewString(reinterpret_cast<const jchar*>(name), utf16Length(name, PORT_NAME_UNITS));
+    const WCHAR* name = portTable[port].portName;
+    return env->NewString(asJavaChars(name), utf16Length(name, PORT_NAME_UNITS));
 }
 
 JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_EnvRS(JNIEnv* env, jclass, jint port,
@@ -124,7 +123,11 @@ JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_RecRS(JNIEnv* env, j
         return RESULT_NO_ACCESS;
     }
     const jsize capacity = env->GetArrayLength(reply);
-    ResultCode result = receiveReply(port, reinterpret_cast<uint8_t*>(bytes), capacity, lengthCells);
+    // The worker writes the frame's length as a 32-bit int, which jint need
+    // not be; the cell lives for the call, as the pinned one would.
+    int32_t length = lengthCells[0];
+    ResultCode result = receiveReply(port, reinterpret_cast<uint8_t*>(bytes), capacity, &length);
+    lengthCells[0] = length;
     // The count comes from the caller's cell when no frame arrived.
     const jsize copyBack = std::clamp<jint>(lengthCells[0], 0, capacity);
     env->SetByteArrayRegion(reply, 0, copyBack, bytes);

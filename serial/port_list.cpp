@@ -6,10 +6,10 @@ constexpr DWORD KEY_NAME_UNITS = 256;
 // COM99999: is the longest name that `portName` holds.
 constexpr DWORD LARGEST_PORT_INDEX = 99999;
 
-constexpr WCHAR DRIVERS_KEY[] = u"Drivers\\BuiltIn";
-constexpr WCHAR PREFIX_VALUE[] = u"PREFIX";
-constexpr WCHAR INDEX_VALUE[] = u"INDEX";
-constexpr WCHAR FRIENDLY_NAME_VALUE[] = u"FRIENDLYNAME";
+constexpr WCHAR DRIVERS_KEY[] = TEXT("Drivers\\BuiltIn");
+constexpr WCHAR PREFIX_VALUE[] = TEXT("PREFIX");
+constexpr WCHAR INDEX_VALUE[] = TEXT("INDEX");
+constexpr WCHAR FRIENDLY_NAME_VALUE[] = TEXT("FRIENDLYNAME");
 
 bool isWindowsCE() {
     OSVERSIONINFOW version = {};
@@ -19,7 +19,7 @@ bool isWindowsCE() {
 }
 
 bool hasSerialPrefix(const WCHAR* prefix) {
-    return prefix[0] == u'C' && prefix[1] == u'O' && prefix[2] == u'M';
+    return prefix[0] == TEXT('C') && prefix[1] == TEXT('O') && prefix[2] == TEXT('M');
 }
 
 LONG queryValue(HKEY key, const WCHAR* valueName, void* buffer, DWORD size) {
@@ -31,15 +31,15 @@ void formatPortName(DWORD index, WCHAR (&name)[PORT_NAME_UNITS]) {
     WCHAR digits[10];
     int count = 0;
     do {
-        digits[count++] = static_cast<WCHAR>(u'0' + index % 10);
+        digits[count++] = static_cast<WCHAR>(TEXT('0') + index % 10);
         index /= 10;
     } while (index != 0);
     int length = 0;
-    for (WCHAR unit : u"COM") {
+    for (WCHAR unit : TEXT("COM")) {
         if (unit != 0) name[length++] = unit;
     }
     while (count > 0) name[length++] = digits[--count];
-    name[length++] = u':';
+    name[length++] = TEXT(':');
     name[length] = 0;
 }
 
@@ -168,10 +168,10 @@ int listSerialPorts() {
 int formatPortElement(const PortListEntry& entry, WCHAR (&element)[PORT_ELEMENT_UNITS]) {
     constexpr int lastUnit = PORT_ELEMENT_UNITS - 1;
     int length = appendText(element, 0, entry.portName, PORT_NAME_UNITS - 1);
-    length = appendText(element, length, u" <", lastUnit);
+    length = appendText(element, length, TEXT(" <"), lastUnit);
     // The closing bracket always has its place.
     length = appendText(element, length, entry.friendlyName, lastUnit - 1);
-    length = appendText(element, length, u">", lastUnit);
+    length = appendText(element, length, TEXT(">"), lastUnit);
     element[length] = 0;
     return length;
 }

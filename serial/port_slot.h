@@ -39,7 +39,7 @@ enum HandOver : uint8_t {
 };
 
 struct PortSlot {
-    char16_t portName[PORT_NAME_UNITS];  // name of the last successful opening
+    WCHAR portName[PORT_NAME_UNITS];  // name of the last successful opening
     std::atomic<HANDLE> hPort;           // 0: the slot is free
     HANDLE hWriteDone;
     HANDLE hReplyReady;

@@ -17,7 +17,7 @@ constexpr DWORD OUTPUT_QUEUE_BYTES = 1024;
 constexpr DWORD PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD SETTLE_AFTER_OPEN_MS = 100;
 constexpr UINT CONFIG_BOX_STYLE = MB_OK | MB_ICONHAND;
-const char16_t CONFIG_BOX_CAPTION[] = u"InitialiserRS232";
+const WCHAR CONFIG_BOX_CAPTION[] = TEXT("InitialiserRS232");
 
 // Poll, in one place, for the end of an earlier opening's worker.
 constexpr DWORD WORKER_EXIT_POLL_MS = 1;
@@ -49,7 +49,7 @@ const FamilyRow FAMILY_TABLE[] = {
 
 // Shows the configuration failure box and returns the failure's code. The
 // code is taken before the box so that nothing the box does can change it.
-ResultCode reportConfigFailure(const char16_t* text) {
+ResultCode reportConfigFailure(const WCHAR* text) {
     DWORD error = GetLastError();
     MessageBoxW(nullptr, text, CONFIG_BOX_CAPTION, CONFIG_BOX_STYLE);
     return static_cast<ResultCode>(error);
@@ -95,13 +95,13 @@ ResultCode configureDevice(HANDLE port, const LineSettings& settings) {
     DCB dcb;
     std::memset(&dcb, 0, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(port, &dcb)) return reportConfigFailure(u"Erreur GetCommState");
+    if (!GetCommState(port, &dcb)) return reportConfigFailure(TEXT("Erreur GetCommState"));
     applyLineSettings(dcb, settings);
-    if (!SetCommState(port, &dcb)) return reportConfigFailure(u"Erreur SetCommState");
+    if (!SetCommState(port, &dcb)) return reportConfigFailure(TEXT("Erreur SetCommState"));
     driveModemLines(port, dcb);
     // A read returns the queued bytes at once, or waits at most 1 ms.
     COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 1, 100, 2000};
-    if (!SetCommTimeouts(port, &timeouts)) return reportConfigFailure(u"Erreur SetCommTimeouts");
+    if (!SetCommTimeouts(port, &timeouts)) return reportConfigFailure(TEXT("Erreur SetCommTimeouts"));
     return 0;
 }
 
@@ -110,10 +110,10 @@ HANDLE createManualResetEvent() { return CreateEventW(nullptr, TRUE, FALSE, null
 ResultCode createEvents(PortSlot& slot) {
     slot.hWriteDone = createManualResetEvent();
     slot.eventsLive[0] = slot.hWriteDone != nullptr;
-    if (!slot.hWriteDone) return reportConfigFailure(u"Erreur Create WriteEvent");
+    if (!slot.hWriteDone) return reportConfigFailure(TEXT("Erreur Create WriteEvent"));
     slot.hReplyReady = createManualResetEvent();
     slot.eventsLive[1] = slot.hReplyReady != nullptr;
-    if (!slot.hReplyReady) return reportConfigFailure(u"Erreur Create ReadEvent");
+    if (!slot.hReplyReady) return reportConfigFailure(TEXT("Erreur Create ReadEvent"));
     // Only speeds up the take-up of writes: without it the port still works.
     HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     slot.wakeLive = wake != nullptr;
@@ -142,7 +142,7 @@ ResultCode startWorker(PortSlot& slot) {
     slot.workerHandleLive = slot.hWorker != nullptr;
     if (!slot.hWorker) {
         slot.workerRunning.store(false, std::memory_order_release);
-        return reportConfigFailure(u"Erreur CreateThread");
+        return reportConfigFailure(TEXT("Erreur CreateThread"));
     }
     return 0;
 }
@@ -206,7 +206,7 @@ ResultCode claimAndConfigure(const LineSettings& settings, int32_t* indexCell) {
     PortSlot& slot = portTable[*indexCell];
     if (!awaitPreviousWorker(slot)) return static_cast<ResultCode>(ERROR_BUSY);
 
-    HANDLE port = CreateFileW(reinterpret_cast<LPCWSTR>(settings.portName),
+    HANDLE port = CreateFileW(settings.portName,
                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) return static_cast<ResultCode>(GetLastError());
     slot.hPort.store(port, std::memory_order_release);  // claims the slot

@@ -6,7 +6,7 @@
 
 // What an open native hands to `openPort`; lives for the open call only.
 struct LineSettings {
-    char16_t portName[PORT_NAME_UNITS];
+    WCHAR portName[PORT_NAME_UNITS];
     uint32_t baudRate;
     uint8_t parity;
     uint8_t byteSize;

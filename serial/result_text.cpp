@@ -5,9 +5,9 @@
 namespace {
 
 constexpr ResultCode FIRST_LIBRARY_CODE = 100000;
-constexpr WCHAR TIMEOUT_TEXT[] = u" Communication timeout ";
-constexpr WCHAR OPEN_FAILED_TEXT[] = u" Fail to open com port ";
-constexpr WCHAR UNKNOWN_CODE_TEXT[] = u" Erreur inconnue ";
+constexpr WCHAR TIMEOUT_TEXT[] = TEXT(" Communication timeout ");
+constexpr WCHAR OPEN_FAILED_TEXT[] = TEXT(" Fail to open com port ");
+constexpr WCHAR UNKNOWN_CODE_TEXT[] = TEXT(" Erreur inconnue ");
 
 constexpr DWORD SYSTEM_MESSAGE_FLAGS = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 
@@ -25,8 +25,8 @@ std::mutex lastErrorTextLock;
 void removeLineEnd(WCHAR* text) {
     int32_t length = utf16Length(text);
     if (length < 2) return;
-    bool carriageReturnBeforeLast = text[length - 2] == u'\r';
-    if (text[length - 1] == u'\n') text[length - 1] = 0;
+    bool carriageReturnBeforeLast = text[length - 2] == TEXT('\r');
+    if (text[length - 1] == TEXT('\n')) text[length - 1] = 0;
     if (carriageReturnBeforeLast) text[length - 2] = 0;
 }
 

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-inline int32_t utf16Length(const char16_t* text, int32_t capacity = INT32_MAX) {
+#include "wince.h"
+
+inline int32_t utf16Length(const WCHAR* text, int32_t capacity = INT32_MAX) {
     int32_t length = 0;
     while (length < capacity && text[length] != 0) ++length;
     return length;

@@ -6,7 +6,7 @@ double msPerTick = 0.0;
 
 namespace {
 
-const WCHAR kDriverName[] = u"OBX0:";
+const WCHAR kDriverName[] = TEXT("OBX0:");
 
 // The product, truncated toward zero; out of a long's range it saturates
 // rather than overflow.

@@ -1,11 +1,10 @@
 // The JNI entry points of com.tavrix.tools.SystemTool.
-#include <jni.h>
-
 #include <new>
 #include <string>
 
 #include "device_services.h"
 #include "uart_override.h"
+#include "wince_jni.h"
 
 namespace {
 
@@ -16,7 +15,7 @@ bool playJavaString(JNIEnv* env, jstring fileName, bool synchronous) {
     if (chars == nullptr) return false;
     bool played = false;
     try {
-        const std::u16string name(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(length));
+        const std::basic_string<WCHAR> name(asPlatformChars(chars), static_cast<size_t>(length));
         played = playSound(name.c_str(), synchronous);
     } catch (const std::bad_alloc&) {
     }

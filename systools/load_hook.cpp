@@ -1,11 +1,5 @@
-// The entry point, and how Linux calls it: process attach from the
-// library's constructor; process detach when the library is unloaded (by
-// dlclose or at exit). Linux has no thread attach or detach for a library.
+// The library's entry point: process attach and detach.
 #include "load_hook.h"
-
-#include <dlfcn.h>
-
-#include <cstdlib>
 
 #include "device_services.h"
 
@@ -24,23 +18,6 @@ extern "C" BOOL WINAPI DllMain(HANDLE, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-namespace {
-
-// The module handle is the library's load address, as on the platform.
-HANDLE thisModule() {
-    Dl_info info;
-    return dladdr(reinterpret_cast<void*>(&thisModule), &info) ? info.dli_fbase : nullptr;
-}
-
-void onProcessDetach() { DllMain(thisModule(), DLL_PROCESS_DETACH, nullptr); }
-
-// Detach is registered with atexit from inside the library, which runs it
-// when the library is unloaded or the process exits, and before the
-// destructors of whatever static state the attach brought to life: a plain
-// destructor function would run after those, on torn-down state.
-__attribute__((constructor)) void onProcessAttach() {
-    DllMain(thisModule(), DLL_PROCESS_ATTACH, nullptr);
-    std::atexit(onProcessDetach);
-}
-
-}  // namespace
+// Where the platform has no loader that calls a library's entry point, the
+// platform layer calls it at load and at unload.
+DLL_ENTRY_POINT(DllMain)

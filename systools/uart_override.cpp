@@ -96,26 +96,26 @@ bool runRegisterSequence(PGUARDED_ROUTINE sequence, void* job) {
 
 // The units of a fixed-size name field up to its terminator.
 template <size_t N>
-std::u16string_view fieldText(const WCHAR (&field)[N]) {
+std::basic_string_view<WCHAR> fieldText(const WCHAR (&field)[N]) {
     size_t length = 0;
     while (length < N && field[length] != 0) ++length;
     return {field, length};
 }
 
-bool reports(const PROCESSOR_INFO& info, std::u16string_view name) {
-    return fieldText(info.szProcessorName).find(name) != std::u16string_view::npos ||
-           fieldText(info.szProcessCore).find(name) != std::u16string_view::npos;
+bool reports(const PROCESSOR_INFO& info, std::basic_string_view<WCHAR> name) {
+    return fieldText(info.szProcessorName).find(name) != std::basic_string_view<WCHAR>::npos ||
+           fieldText(info.szProcessCore).find(name) != std::basic_string_view<WCHAR>::npos;
 }
 
 template <class Window>
 jint overrideBaudRate(JNIEnv* env, jint rate) {
     Window window(env);
     if (!window.InitializeRegisters()) {
-        ThrowJavaException(env, kExceptionClass, u"InitializeRegisters", u" Unsupported Non Standard Baud Rate");
+        ThrowJavaException(env, kExceptionClass, TEXT("InitializeRegisters"), TEXT(" Unsupported Non Standard Baud Rate"));
         return 0;
     }
     if (!window.nativeSetBaudBase(rate)) {
-        ThrowJavaException(env, kExceptionClass, u"nativeSetBaudBase", u" Unsupported Baud Rate");
+        ThrowJavaException(env, kExceptionClass, TEXT("nativeSetBaudBase"), TEXT(" Unsupported Baud Rate"));
         return 0;
     }
     return 1;
@@ -127,16 +127,16 @@ constexpr size_t kMessageUnits = 500;
 size_t composeMessage(WCHAR (&out)[kMessageUnits], const char* className, const WCHAR* messageText,
                       const WCHAR* methodLabel) {
     size_t n = 0;
-    auto put = [&](char16_t unit) {
+    auto put = [&](WCHAR unit) {
         if (n + 1 < kMessageUnits) out[n++] = unit;
     };
-    auto append = [&](std::u16string_view part) {
-        for (char16_t unit : part) put(unit);
+    auto append = [&](std::basic_string_view<WCHAR> part) {
+        for (WCHAR unit : part) put(unit);
     };
     for (const char* c = className; *c != 0; ++c) put(static_cast<unsigned char>(*c));
-    append(u": ");
+    append(TEXT(": "));
     append(messageText);
-    append(u" in ");
+    append(TEXT(" in "));
     append(methodLabel);
     out[n] = 0;
     return n;
@@ -157,8 +157,8 @@ ProcessorFamily DetectProcessorFamily() {
     std::memset(&info, 0, sizeof info);
     DWORD returned = 0;
     KernelIoControl(IOCTL_PROCESSOR_INFORMATION, nullptr, 0, &info, sizeof info, &returned);
-    if (reports(info, u"SA1110")) return kSa1110;
-    if (reports(info, u"PXA")) return kPxa;
+    if (reports(info, TEXT("SA1110"))) return kSa1110;
+    if (reports(info, TEXT("PXA"))) return kPxa;
     return kUnknownProcessor;
 }
 

@@ -16,6 +16,9 @@ typedef uint64_t ULONGLONG;
 typedef char CHAR;
 // UTF-16 unit, 16 bits as on the platform (wchar_t is 32 bits on Linux).
 typedef char16_t WCHAR;
+// A WCHAR text literal, as the platform's TEXT() writes one in a Unicode build.
+#define WINCE_TEXT_UNITS(quote) u##quote
+#define TEXT(quote) WINCE_TEXT_UNITS(quote)
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef void* HANDLE;
