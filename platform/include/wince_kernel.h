@@ -1,6 +1,6 @@
 // Kernel I/O control, the processor information, the performance counter,
 // sound and wave volume, the idle timer, the driver-development library's bus
-// mapping and register access, and the DLL entry point.
+// mapping and register access, the DLL entry point, and module handles.
 #pragma once
 
 #include <cstddef>
@@ -89,6 +89,11 @@ typedef enum _INTERFACE_TYPE {
 #define DLL_THREAD_DETACH 3u
 typedef BOOL(WINAPI* PDLL_MAIN)(HANDLE hinstDLL, DWORD dwReason, LPVOID lpvReserved);
 
+// GetModuleHandleExW flags.
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001u
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004u
+
 // The exception code of an access violation.
 #define EXCEPTION_ACCESS_VIOLATION 0xC0000005u
 
@@ -96,6 +101,18 @@ typedef BOOL(WINAPI* PDLL_MAIN)(HANDLE hinstDLL, DWORD dwReason, LPVOID lpvReser
 typedef void (*PGUARDED_ROUTINE)(void* context);
 
 extern "C" {
+
+// The module (the program or a loaded library) that holds an address. Only
+// the address form is provided: dwFlags must hold
+// GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, and lpModuleName is then any
+// address inside the module. With GET_MODULE_HANDLE_EX_FLAG_PIN the module
+// stays loaded until the process ends, however often it is freed; without it
+// the module's reference count grows by one unless
+// GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT is given (not with PIN).
+// *phModule receives the module's load address, or NULL on failure.
+// Errors: ERROR_INVALID_PARAMETER (flags, no phModule), ERROR_MOD_NOT_FOUND
+// (no loaded module holds the address).
+BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule);
 
 // Kernel I/O control: IOCTL_HAL_REBOOT and IOCTL_PROCESSOR_INFORMATION.
 BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize,
