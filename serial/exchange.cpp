@@ -52,8 +52,7 @@ struct HandOverPoint {
 // One handshake. Only the worker's completion of this very request counts:
 // a completion signalled late for an earlier request wakes the wait but is
 // not taken for this one, which then waits out the rest of its time.
-ResultCode handOver(HandOverPoint point, DWORD timeoutMs) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+ResultCode handOver(HandOverPoint point, Clock::time_point deadline) {
     for (;;) {
         // Raised over a write the worker still holds, the new request would
         // be cleared when that write ends, and lost.
@@ -73,25 +72,32 @@ ResultCode handOver(HandOverPoint point, DWORD timeoutMs) {
     }
 }
 
+// One attempt's deadline covers every wait the attempt makes.
+Clock::time_point attemptDeadline(const PortSlot& slot) {
+    return Clock::now() + std::chrono::milliseconds(slot.timeoutMs);
+}
+
 // An abandoned write still reads txBuffer until it ends; nothing may be
 // copied there, nor a new write raised, before then.
-ResultCode awaitWriterIdle(PortSlot& slot) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(slot.timeoutMs);
+ResultCode awaitWriterIdle(PortSlot& slot, Clock::time_point deadline) {
     return awaitIdle(slot.writeRequested, deadline) ? 0 : ERR_RS_TIMEOUT;
+}
+
+ResultCode requestWriteBy(PortSlot& slot, Clock::time_point deadline) {
+    ResultCode idle = awaitWriterIdle(slot, deadline);
+    if (idle != 0) return idle;
+    return handOver({slot.hWriteDone, slot.hWorkerWake.load(std::memory_order_acquire), slot.writeRequested,
+                     slot.writeError, true},
+                    deadline);
 }
 
 }  // namespace
 
-ResultCode requestWrite(PortSlot& slot) {
-    ResultCode idle = awaitWriterIdle(slot);
-    if (idle != 0) return idle;
-    return handOver({slot.hWriteDone, slot.hWorkerWake.load(std::memory_order_acquire), slot.writeRequested,
-                     slot.writeError, true},
-                    slot.timeoutMs);
-}
+ResultCode requestWrite(PortSlot& slot) { return requestWriteBy(slot, attemptDeadline(slot)); }
 
 ResultCode awaitReply(PortSlot& slot) {
-    ResultCode result = handOver({slot.hReplyReady, nullptr, slot.replyWanted, slot.readError, false}, slot.timeoutMs);
+    ResultCode result =
+        handOver({slot.hReplyReady, nullptr, slot.replyWanted, slot.readError, false}, attemptDeadline(slot));
     if (result == 0 && slot.replyOverflow != 0) return static_cast<ResultCode>(slot.replyOverflow);
     return result;
 }
@@ -99,12 +105,13 @@ ResultCode awaitReply(PortSlot& slot) {
 ResultCode sendMessage(int32_t index, const uint8_t* message, int32_t length) {
     PortSlot& slot = portTable[index];
     for (;;) {
-        ResultCode result = awaitWriterIdle(slot);
+        const Clock::time_point deadline = attemptDeadline(slot);
+        ResultCode result = awaitWriterIdle(slot, deadline);
         if (result == 0) {
             // An empty message may come without any bytes at all.
             if (length > 0) std::memcpy(slot.txBuffer, message, static_cast<size_t>(length));
             slot.txLength = length;
-            result = requestWrite(slot);
+            result = requestWriteBy(slot, deadline);
         }
         if (result == 0) {
             sendRetries[index] = 0;

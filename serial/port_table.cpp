@@ -1,6 +1,7 @@
 #include "port_table.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "port_worker.h"
 #include "recognizers.h"
@@ -20,6 +21,15 @@ const char16_t CONFIG_BOX_CAPTION[] = u"InitialiserRS232";
 
 // Poll, in one place, for the end of an earlier opening's worker.
 constexpr DWORD WORKER_EXIT_POLL_MS = 1;
+// A closed port's worker ends within one cycle once its device calls fail;
+// one that has not ended after the longest handshake timeout of any family
+// is stuck in the driver, and the open gives up rather than hang.
+constexpr DWORD WORKER_EXIT_BOUND_MS = 2000;
+
+// Opens and closes of all ports, one at a time: a slot is chosen and
+// claimed, or freed, without another thread's open or close in between.
+// Exchanges never take it.
+std::mutex slotBookkeeping;
 
 struct FamilyRow {
     uint32_t baudRate;
@@ -138,9 +148,14 @@ ResultCode startWorker(PortSlot& slot) {
 }
 
 // A reopened slot must never be served by the worker of its previous
-// opening, which may still be finishing its last cycle.
-void awaitPreviousWorker(PortSlot& slot) {
-    while (slot.workerRunning.load(std::memory_order_acquire)) Sleep(WORKER_EXIT_POLL_MS);
+// opening, which may still be finishing its last cycle. False when that
+// worker is still running after the bound.
+bool awaitPreviousWorker(PortSlot& slot) {
+    for (DWORD waited = 0; slot.workerRunning.load(std::memory_order_acquire); waited += WORKER_EXIT_POLL_MS) {
+        if (waited >= WORKER_EXIT_BOUND_MS) return false;
+        Sleep(WORKER_EXIT_POLL_MS);
+    }
+    return true;
 }
 
 void recordOpening(PortSlot& slot, const LineSettings& settings) {
@@ -183,11 +198,13 @@ int32_t firstFreeSlot() {
     return index;
 }
 
-ResultCode openPort(const LineSettings& settings, int32_t* indexCell) {
+namespace {
+
+ResultCode claimAndConfigure(const LineSettings& settings, int32_t* indexCell) {
     *indexCell = firstFreeSlot();
     if (*indexCell == PORT_COUNT) return ERR_RS_OPEN;
     PortSlot& slot = portTable[*indexCell];
-    awaitPreviousWorker(slot);
+    if (!awaitPreviousWorker(slot)) return static_cast<ResultCode>(ERROR_BUSY);
 
     HANDLE port = CreateFileW(reinterpret_cast<LPCWSTR>(settings.portName),
                               GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -198,13 +215,25 @@ ResultCode openPort(const LineSettings& settings, int32_t* indexCell) {
     if (result == 0) result = createEvents(slot);
     if (result == 0) result = startWorker(slot);
     if (result != 0) return result;
-
     recordOpening(slot, settings);
-    Sleep(SETTLE_AFTER_OPEN_MS);
     return 0;
 }
 
+}  // namespace
+
+ResultCode openPort(const LineSettings& settings, int32_t* indexCell) {
+    ResultCode result;
+    {
+        std::lock_guard<std::mutex> lock(slotBookkeeping);
+        result = claimAndConfigure(settings, indexCell);
+    }
+    // Only the caller knows the new index yet: the settle pause needs no lock.
+    if (result == 0) Sleep(SETTLE_AFTER_OPEN_MS);
+    return result;
+}
+
 BOOL closePort(int32_t index) {
+    std::lock_guard<std::mutex> lock(slotBookkeeping);
     PortSlot& slot = portTable[index];
     HANDLE port = slot.hPort.load(std::memory_order_acquire);
     EscapeCommFunction(port, CLRDTR);

@@ -22,6 +22,12 @@ struct WorkerState {
     bool pendingRead = false;
     bool leave = false;
     int32_t bytesRead = 0;
+    // The last read was cut short by the room or the read limit while more
+    // bytes waited at the device: the recogniser is not asked about a window
+    // that may end inside a burst, lest an older frame win over a newer one.
+    bool leftQueued = false;
+    // Bytes read while more waited, not yet shown to the recogniser.
+    bool askPending = false;
     DWORD pause = IDLE_PAUSE_MS;
 };
 
@@ -81,7 +87,7 @@ void finishWrite(PortSlot& slot) {
     }
 }
 
-void writeStep(PortSlot& slot) {
+void writeStep(PortSlot& slot, WorkerState& state) {
     uint8_t raised = HANDOVER_RAISED;
     if (!slot.writeRequested.compare_exchange_strong(raised, HANDOVER_TAKEN, std::memory_order_acq_rel)) {
         return;
@@ -90,13 +96,18 @@ void writeStep(PortSlot& slot) {
     PurgeComm(port, PURGE_INPUT);  // a reply can only come after this command
     ClearCommError(port, nullptr, nullptr);
     writeMessage(slot, port);
+    // The reply starts a new window at the buffer's start, so the whole
+    // buffer is room for it whatever earlier replies used.
+    slot.rxStart = 0;
     slot.rxCount = 0;
+    state.askPending = false;
     finishWrite(slot);
     Sleep(BUSY_PAUSE_MS);
 }
 
 void readStep(PortSlot& slot, WorkerState& state) {
     state.bytesRead = 0;
+    state.leftQueued = false;
     if (state.pendingRead) return;
     const int32_t end = slot.rxStart + slot.rxCount;
     const int32_t room = std::min(RX_WINDOW_LIMIT - end, MAX_READ_BYTES);
@@ -109,6 +120,7 @@ void readStep(PortSlot& slot, WorkerState& state) {
     DWORD wanted = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(room));
     if (ReadFile(port, slot.rxBuffer + end, wanted, &got, nullptr)) {
         state.bytesRead = static_cast<int32_t>(got);
+        state.leftQueued = wanted < status.cbInQue;
         return;
     }
     DWORD error = GetLastError();
@@ -135,6 +147,7 @@ void errorPath(PortSlot& slot, WorkerState& state) {
     slot.rxCount = 0;
     state.pendingRead = false;
     state.bytesRead = 0;
+    state.askPending = false;
     state.pause = BUSY_PAUSE_MS;
 }
 
@@ -158,16 +171,16 @@ DWORD offerToRecognizer(PortSlot& slot) {
 
 void runCycle(PortSlot& slot, WorkerState& state) {
     state.pause = IDLE_PAUSE_MS;
-    writeStep(slot);
+    writeStep(slot, state);
     readStep(slot, state);
     if (slot.readError.load(std::memory_order_acquire) != 0) {
         errorPath(slot, state);
         return;
     }
-    if (state.bytesRead > 0) {
-        growWindow(slot, state.bytesRead);
-        state.pause = offerToRecognizer(slot);
-    }
+    if (state.bytesRead > 0) growWindow(slot, state.bytesRead);
+    const bool newBytes = state.bytesRead > 0 || state.askPending;
+    state.askPending = newBytes && state.leftQueued;
+    if (newBytes && !state.leftQueued) state.pause = offerToRecognizer(slot);
 }
 
 // The pause that ends a cycle. A 1 ms pause also ends when a write is

@@ -151,6 +151,23 @@ TEST_F(Exchange, AWriteThatFinishesLateIsNotTakenForALaterAttempt) {
     for (size_t i = 0; i + 3 < written.size(); ++i) EXPECT_EQ(5, written[i]);
 }
 
+// A device whose every write outlasts the handshake: waiting out the
+// abandoned write belongs to the attempt's own timeout, so each native keeps
+// its bound (EnvRS 3 waits, RecRS 4 waits and 3 resends).
+TEST_F(Exchange, WritesThatStallKeepEachCallWithinItsBound) {
+    openKelt3b();
+    line->delayWrites(1300);  // the port's handshakes last 1000 ms
+    auto start = Clock::now();
+    EXPECT_EQ(ERR_RS_TIMEOUT, send({5, 5}));
+    EXPECT_LE(msSince(start), 3 * 1000 + 150);
+
+    uint8_t reply[12];
+    int32_t length = 0;
+    start = Clock::now();
+    EXPECT_EQ(ERR_RS_TIMEOUT, receiveReply(port, reply, sizeof reply, &length));
+    EXPECT_LE(msSince(start), 7 * 1000 + 250);
+}
+
 TEST_F(Exchange, FrameLongerThanTheCallersArrayIsRefusedUnwritten) {
     openKelt3b();
     ASSERT_EQ(0, send({1}));

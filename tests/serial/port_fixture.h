@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -16,13 +18,30 @@ using wince::sim::Bytes;
 
 class PortFixture : public ::testing::Test {
 protected:
-    void SetUp() override { wince::sim::reset(); }
+    void SetUp() override {
+        wince::sim::reset();
+        forgetEarlierOpenings();
+    }
 
     void TearDown() override {
         for (int32_t i = 0; i < PORT_COUNT; ++i) {
             if (portTable[i].hPort.load() != nullptr) closePort(i);
         }
         for (int32_t i = 0; i < PORT_COUNT; ++i) EXPECT_TRUE(workerEnds(i)) << "worker of slot " << i;
+    }
+
+    // Every slot as the library finds it at load, whatever earlier tests in
+    // this process opened: a test's expectations must not depend on order.
+    static void forgetEarlierOpenings() {
+        for (int32_t i = 0; i < PORT_COUNT; ++i) {
+            ASSERT_EQ(nullptr, portTable[i].hPort.load()) << "slot " << i << " left open";
+            ASSERT_TRUE(workerEnds(i)) << "worker of slot " << i;
+            std::fill(std::begin(portTable[i].portName), std::end(portTable[i].portName), u'\0');
+            portTable[i].timeoutMs = 0;
+            portTable[i].recognizer = nullptr;
+            sendRetries[i] = 0;
+            receiveRetries[i] = 0;
+        }
     }
 
     static std::u16string comName(int number) {

@@ -2,6 +2,10 @@
 // failure table and what each failure leaves behind.
 #include "port_fixture.h"
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "kernel_object.h"
 
 using namespace wince::sim;
@@ -211,6 +215,62 @@ TEST_F(PortTable, ASlotIsReopenedOnlyAfterItsPreviousWorkerHasEnded) {
     EXPECT_EQ(0, index);
     // The open waited for the old worker, then made its own 100 ms pause.
     EXPECT_GE(msSince(start), 400);
+}
+
+TEST_F(PortTable, AReopenGivesUpOnAWorkerStuckInTheDriverAndTheSlotStaysUsable) {
+    auto stuckLine = addLine(u"COM1:");
+    addLine(u"COM2:");
+    int32_t index = -1;
+    ASSERT_EQ(0, open(u"COM1:", InstrumentFamily::KELT3B, index));
+    stuckLine->delayWrites(4000);
+    uint8_t message[2] = {7, 7};
+    std::thread sender([&] { sendMessage(0, message, 2); });
+    while (stuckLine->writeCalls().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_NE(0, closePort(0));
+
+    auto start = Clock::now();
+    EXPECT_EQ(static_cast<ResultCode>(ERROR_BUSY), open(u"COM2:", InstrumentFamily::KELT3B, index));
+    EXPECT_LE(msSince(start), 2500);
+    EXPECT_EQ(0, index);
+    EXPECT_EQ(nullptr, portTable[0].hPort.load());
+    EXPECT_TRUE(messageBoxes().empty());
+    sender.join();
+
+    ASSERT_TRUE(workerEnds(0, 4000));
+    EXPECT_EQ(0, open(u"COM2:", InstrumentFamily::KELT3B, index));
+    EXPECT_EQ(0, index);
+}
+
+// One thread per instrument, each opening and closing its own device over
+// and over: no two live openings ever share a slot, and no open fails.
+TEST_F(PortTable, OpensAndClosesFromFourThreadsNeverShareASlot) {
+    shortenSleeps(100, 1);
+    for (int n = 1; n <= PORT_COUNT; ++n) addLine(comName(n));
+    std::atomic<int> owner[PORT_COUNT];
+    for (auto& cell : owner) cell = 0;
+    std::atomic<int> shared{0}, failed{0};
+    auto run = [&](int number) {
+        for (int round = 0; round < 300; ++round) {
+            int32_t index = -1;
+            if (open(comName(number), InstrumentFamily::VX9, index) != 0 || !isPortIndex(index)) {
+                ++failed;
+                continue;
+            }
+            if (owner[index].exchange(number) != 0) ++shared;
+            std::this_thread::yield();
+            if (owner[index].exchange(0) != number) ++shared;
+            closePort(index);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int n = 1; n <= PORT_COUNT; ++n) threads.emplace_back(run, n);
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(0, shared.load());
+    EXPECT_EQ(0, failed.load());
+    for (int n = 1; n <= PORT_COUNT; ++n) {
+        int32_t index = -1;
+        EXPECT_EQ(0, open(comName(n), InstrumentFamily::VX9, index)) << "COM" << n;
+    }
 }
 
 }  // namespace
