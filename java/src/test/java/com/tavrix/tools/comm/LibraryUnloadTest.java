@@ -42,7 +42,8 @@ class LibraryUnloadTest {
             final long threads = ProcessResources.threads();
             final int descriptors = ProcessResources.descriptors();
             OpenPort leftOpen = null;
-            // Round ROUNDS + 1 only loads again: that shows the last round's unload happened.
+            // Round ROUNDS + 1 is one more: its load shows that the last round's
+            // unload happened, and it closes the port that round left open.
             for (int round = 1; round <= ROUNDS + 1; round++) {
                 leftOpen = runRound(round, leftOpen);
                 if (leftOpen == null) {
