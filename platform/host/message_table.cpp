@@ -32,6 +32,7 @@ constexpr SystemMessage systemMessages[] = {
     {ERROR_SEM_TIMEOUT, u"The wait ended before the device answered.\r\n"},
     {ERROR_INSUFFICIENT_BUFFER, u"The buffer is too small for the data.\r\n"},
     {ERROR_INVALID_NAME, u"The file, folder or device name is malformed.\r\n"},
+    {ERROR_MOD_NOT_FOUND, u"No loaded module answers to this name or address.\r\n"},
     {ERROR_BUSY, u"The resource is busy.\r\n"},
     {ERROR_MORE_DATA, u"There is more data than the buffer holds.\r\n"},
     {ERROR_NO_MORE_ITEMS, u"There are no more items.\r\n"},

@@ -1,6 +1,6 @@
-// The performance counter, sound and wave volume, and the DLL entry point, as
-// desktop Windows has them too; the calls only Windows CE has are in
-// wince_ce.h.
+// The performance counter, sound and wave volume, the DLL entry point and
+// module handles, as desktop Windows has them too; the calls only Windows CE
+// has are in wince_ce.h.
 #pragma once
 
 #include <cstddef>
@@ -62,7 +62,24 @@ extern "C" void WINAPI RunDllEntryPoint(PDLL_MAIN entry, const void* addressInMo
         RunDllEntryPoint(entry, reinterpret_cast<const void*>(&(entry)));    \
     }
 
+// GetModuleHandleExW flags.
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001u
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004u
+
 extern "C" {
+
+// The module (the program or a loaded library) that holds an address. Only
+// the address form is provided: dwFlags must hold
+// GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, and lpModuleName is then any
+// address inside the module. With GET_MODULE_HANDLE_EX_FLAG_PIN the module
+// stays loaded until the process ends, however often it is freed; without it
+// the module's reference count grows by one unless
+// GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT is given (not with PIN).
+// *phModule receives the module's load address, or NULL on failure.
+// Errors: ERROR_INVALID_PARAMETER (flags, no phModule), ERROR_MOD_NOT_FOUND
+// (no loaded module holds the address).
+BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule);
 
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
