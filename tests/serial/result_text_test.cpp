@@ -16,21 +16,28 @@ Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(JNIEnv* env, jclass, jin
 
 namespace {
 
-std::u16string textOf(ResultCode code) { return resultText(code); }
+// The units of a platform text, as Java receives them.
+std::u16string unitsOf(const WCHAR* text) {
+    std::u16string units;
+    for (; *text != 0; ++text) units.push_back(static_cast<char16_t>(*text));
+    return units;
+}
+
+std::u16string textOf(ResultCode code) { return unitsOf(resultText(code)); }
 
 // The system's own text for a code, as FormatMessageW gives it.
 std::u16string systemText(DWORD code) {
     WCHAR text[LAST_ERROR_TEXT_UNITS] = {};
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
                    text, LAST_ERROR_TEXT_UNITS, nullptr);
-    return text;
+    return unitsOf(text);
 }
 
 std::u16string withoutLineEnd(const std::u16string& text) {
     WCHAR buffer[LAST_ERROR_TEXT_UNITS] = {};
-    text.copy(buffer, text.size());
+    for (size_t i = 0; i < text.size(); ++i) buffer[i] = static_cast<WCHAR>(text[i]);
     removeLineEnd(buffer);
-    return buffer;
+    return unitsOf(buffer);
 }
 
 TEST(ResultText, LibraryCodesHaveFixedTextsWithTheirBlanks) {

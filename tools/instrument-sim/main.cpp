@@ -126,6 +126,8 @@ private:
     }
 
     void answer(const Bytes& command) {
+        // How the library set the line when it sent this command.
+        log_.line(describeLineSettings(pty_).c_str());
         log_.line("rx", command);
         if (options_.hangupAfter >= 0 && replies_ >= options_.hangupAfter) {
             hangUp();

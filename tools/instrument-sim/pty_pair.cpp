@@ -45,3 +45,39 @@ void closePtyPair(PtyPair& pty) {
     if (pty.master >= 0) close(pty.master);
     pty.heldSlave = pty.master = -1;
 }
+
+namespace {
+
+struct RateName {
+    speed_t code;
+    const char* rate;
+};
+
+constexpr RateName RATES[] = {{B1200, "1200"},   {B2400, "2400"},   {B4800, "4800"},   {B9600, "9600"},
+                              {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
+
+const char* rateName(speed_t code) {
+    for (const RateName& rate : RATES) {
+        if (rate.code == code) return rate.rate;
+    }
+    return "other";
+}
+
+char dataBits(tcflag_t cflag) {
+    switch (cflag & CSIZE) {
+    case CS5: return '5';
+    case CS6: return '6';
+    case CS7: return '7';
+    default: return '8';
+    }
+}
+
+}  // namespace
+
+std::string describeLineSettings(const PtyPair& pty) {
+    termios settings{};
+    if (tcgetattr(pty.master, &settings) != 0) return "line unknown";
+    const char parity = !(settings.c_cflag & PARENB) ? 'N' : (settings.c_cflag & PARODD) ? 'O' : 'E';
+    return std::string("line ") + rateName(cfgetospeed(&settings)) + " " + dataBits(settings.c_cflag) + parity +
+           ((settings.c_cflag & CSTOPB) ? '2' : '1');
+}
