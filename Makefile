@@ -4,7 +4,7 @@ PACKAGES := cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev \
             clang libclang-rt-14-dev
 JOBS ?= 2
 
-.PHONY: all deps build test test-tsan test-asan fuzz demo bench clean
+.PHONY: all deps build test test-tsan test-asan fuzz demo bench clean windows windows-deps test-windows
 
 all: build
 
@@ -65,5 +65,24 @@ soak: build
 	SOAK_EXCHANGES=$${SOAK_EXCHANGES:-20000} SOAK_SECONDS=$${SOAK_SECONDS:-3600} \
 	  cmake --build --preset default --target soak
 
+# Desktop Windows (x86-64): both DLLs cross-built with mingw-w64 into
+# build-windows/bin, and their tests run under Wine against instrument-sim
+# (built for Linux) on pseudo-terminals.
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64 googletest cmake make openjdk-17-jdk-headless
+windows-deps:
+	@missing=""; for p in $(WINDOWS_PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+windows: windows-deps
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+
+test-windows: windows build
+	tests/windows/run.sh build-windows build/bin/instrument-sim
+
 clean:
-	rm -rf build build-tsan build-asan build-fuzz
+	rm -rf build build-tsan build-asan build-fuzz build-windows

@@ -13,5 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-# Test programs run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Test programs run under Wine (Debian's wine64 keeps its loader here).
+find_program(WINE_PROGRAM NAMES wine wine64 PATHS /usr/lib/wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})

@@ -76,7 +76,8 @@ char dataBits(tcflag_t cflag) {
 
 std::string describeLineSettings(const PtyPair& pty) {
     termios settings{};
-    if (tcgetattr(pty.master, &settings) != 0) return "line unknown";
+    // The pty keeps parity and character size in the slave's settings only.
+    if (tcgetattr(pty.heldSlave >= 0 ? pty.heldSlave : pty.master, &settings) != 0) return "line unknown";
     const char parity = !(settings.c_cflag & PARENB) ? 'N' : (settings.c_cflag & PARODD) ? 'O' : 'E';
     return std::string("line ") + rateName(cfgetospeed(&settings)) + " " + dataBits(settings.c_cflag) + parity +
            ((settings.c_cflag & CSTOPB) ? '2' : '1');

@@ -19,6 +19,6 @@ bool openPtyPair(PtyPair& pty);
 
 void closePtyPair(PtyPair& pty);
 
-// The slave's line settings as the serial library set them, read through
-// the master: "line 4800 8N1" (rate, data bits, parity N/E/O, stop bits).
+// The slave's line settings as the serial library set them: "line 4800
+// 8N1" (rate, data bits, parity N/E/O, stop bits).
 std::string describeLineSettings(const PtyPair& pty);
