@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <thread>
 
@@ -234,6 +235,29 @@ TEST_F(HostSound, MissingOrMalformedFilesPlayNothing) {
     const fs::path text = folder.path() / "text.wav";
     std::ofstream(text) << "RIFF....WAVE but nothing more";
     EXPECT_FALSE(play(text, SND_FILENAME));
+    EXPECT_FALSE(fs::exists(output()));
+}
+
+// Opening a FIFO for reading waits for a writer: the call must not. A file
+// that is not a regular file is not a sound, in either mode.
+TEST_F(HostSound, FifoIsRefusedAtOnceInBothModes) {
+    const fs::path fifo = folder.path() / "fifo.wav";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (DWORD flags : {DWORD{SND_FILENAME}, DWORD{SND_FILENAME | SND_ASYNC}}) {
+        auto played = std::async(std::launch::async, [&] {
+            const BOOL result = play(fifo, flags);
+            return std::make_pair(result, GetLastError());
+        });
+        if (played.wait_for(std::chrono::seconds(2)) == std::future_status::timeout) {
+            // Let the blocked open go (it then reads nothing) before failing.
+            close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+            played.wait();
+            FAIL() << "PlaySoundW waited for a writer on the FIFO, flags " << flags;
+        }
+        const auto [result, error] = played.get();
+        EXPECT_FALSE(result) << flags;
+        EXPECT_EQ(error, ERROR_FILE_NOT_FOUND) << flags;
+    }
     EXPECT_FALSE(fs::exists(output()));
 }
 

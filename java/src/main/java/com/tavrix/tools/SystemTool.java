@@ -17,7 +17,8 @@ public class SystemTool {
     /**
      * Plays a WAV file; synchronous waits for its end, otherwise it plays on
      * while the call returns. False when the file or the sound device fails,
-     * and for a null name.
+     * and for a null name. Only a regular file is played: a FIFO or a device
+     * node gives false at once, without being opened.
      */
     public static native boolean PlaySound(String fileName, boolean synchronous);
 
