@@ -21,10 +21,12 @@ public final class SystemToolProbe {
         }
     }
 
-    // What the driver had received once the library was loaded.
+    // That a native answered, and what the driver had received once the
+    // library was loaded ("absent" when there is no such file).
     private static void load(Path driverFile) throws Exception {
-        SystemTool.GetPreciseCurrentTimeMillis();
-        System.out.println("loaded=" + Files.readString(driverFile).replace("\n", "|"));
+        System.out.println("clock=" + SystemTool.GetPreciseCurrentTimeMillis());
+        String received = Files.exists(driverFile) ? Files.readString(driverFile).replace("\n", "|") : "absent";
+        System.out.println("loaded=" + received);
     }
 
     private static void sound(String wave, Path played, long waveBytes) throws Exception {

@@ -101,13 +101,22 @@ class SystemToolProcessTest {
         assertEquals("0x01040008\n0x01040004\n", Files.readString(driver));
     }
 
+    // No "OBX0:" at all, and "OBX0:" mapped to where no driver is: the
+    // library loads and its natives answer, and nothing is sent, created or
+    // written there, neither at load nor at unload.
     @Test
     void withoutTheDriverTheLibraryStillLoads() throws Exception {
         Path absent = folder.resolve("absent");
-        Files.writeString(absent, "");
-        Run run = probe(fullClassPath(), realLibraryDir(), Map.of(), "load", absent.toString());
-        assertEquals(0, run.status(), run.output());
-        assertEquals("", run.values().get("loaded"), run.output());
+        Run unmapped = probe(fullClassPath(), realLibraryDir(), Map.of(), "load", absent.toString());
+        assertEquals(0, unmapped.status(), unmapped.output());
+        assertTrue(unmapped.values().containsKey("clock"), unmapped.output());
+
+        Run mapped = probe(fullClassPath(), realLibraryDir(), Map.of("WINCE_DEVICES", "OBX0:=" + absent), "load",
+                absent.toString());
+        assertEquals(0, mapped.status(), mapped.output());
+        assertTrue(mapped.values().containsKey("clock"), mapped.output());
+        assertEquals("absent", mapped.values().get("loaded"), mapped.output());
+        assertFalse(Files.exists(absent), "the library made a driver file at unload");
     }
 
     private static byte[] wave(byte[] samples) {
