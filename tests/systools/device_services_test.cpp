@@ -66,8 +66,15 @@ TEST_F(DeviceServices, ProcessAttachCalibratesThenSendsTheLoadCode) {
     expectDriverOpenedAsDesigned();
 }
 
-TEST_F(DeviceServices, ProcessDetachSendsTheUnloadCodeOnly) {
+// The library's code goes with the unload: an asynchronous sound is stopped
+// (a null name) before the driver hears of it, and nothing else happens.
+TEST_F(DeviceServices, ProcessDetachEndsTheSoundThenSendsTheUnloadCode) {
+    std::vector<wince::sim::SoundCall> soundCallsWhenSent;
+    sim.onDriverCode([&](DWORD) { soundCallsWhenSent = sim.soundCalls(); });
     EXPECT_EQ(DllMain(nullptr, DLL_PROCESS_DETACH, nullptr), TRUE);
+    ASSERT_EQ(soundCallsWhenSent.size(), 1u);
+    EXPECT_EQ(soundCallsWhenSent[0].fileName, std::nullopt);
+    EXPECT_EQ(sim.soundCalls().size(), 1u);
     EXPECT_EQ(sim.driverCodes(), std::vector<DWORD>{0x01040004});
     EXPECT_EQ(sim.frequencyQueries(), 0);
     EXPECT_EQ(sim.driverCloses(), 1);
