@@ -83,7 +83,8 @@ DWORD resultOf(int status) {
 // The task's stack, with an inaccessible page below it; null when there is
 // no memory for it.
 void* mapTaskStack() {
-    void* stack = mmap(nullptr, kStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    void* stack =
+        mmap(nullptr, kStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (stack == MAP_FAILED) return nullptr;
     mprotect(stack, static_cast<size_t>(sysconf(_SC_PAGESIZE)), PROT_NONE);
     return stack;
