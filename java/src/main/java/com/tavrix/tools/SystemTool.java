@@ -4,7 +4,8 @@ package com.tavrix.tools;
  * Services of the handheld: soft reset, sound, idle timer, wave volume, a
  * millisecond clock, and a non-standard baud rate forced on the processor's
  * UART. Loading the class loads the library, which tells the device's
- * "OBX0:" driver that it was loaded (and, at unload, that it goes).
+ * "OBX0:" driver that it was loaded (and, at unload, once any sound still
+ * playing has been stopped, that it goes).
  */
 public class SystemTool {
     static {
