@@ -55,9 +55,11 @@ void catchFaults() {
     sigaction(SIGBUS, &ours, nullptr);
 }
 
-// The guarded task: its own handlers, no asynchronous signals (they are the
-// process's, not its), ended with the caller should the process die, then
-// the routine.
+// The guarded task: its own handlers, every signal but SIGSEGV and SIGBUS
+// blocked (asynchronous ones are the process's, not its; a blocked
+// synchronous one, such as SIGFPE, ends the task by its default action and
+// never reaches the VM's handler copied into the task), ended with the
+// caller should the process die, then the routine.
 int guardedTask(void* argument) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     sigset_t all;
