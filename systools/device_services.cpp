@@ -42,6 +42,9 @@ BOOL playSound(const WCHAR* fileName, bool synchronous) {
     return PlaySoundW(fileName, nullptr, flags);
 }
 
+// A null name stops the sound that plays asynchronously.
+void stopSound() { PlaySoundW(nullptr, nullptr, 0); }
+
 void resetIdleTimer() { SystemIdleTimerReset(); }
 
 DWORD getVolume() {

@@ -22,6 +22,9 @@ void NotifyDriver(DWORD code);
 
 BOOL softReset();
 BOOL playSound(const WCHAR* fileName, bool synchronous);
+// Ends the asynchronous sound, if one plays, and returns once it has ended:
+// no thread of the library plays on after this.
+void stopSound();
 void resetIdleTimer();
 // 0 when the platform wrote no volume.
 DWORD getVolume();

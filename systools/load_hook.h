@@ -1,5 +1,6 @@
 // The library's entry point: the clock calibration and the "OBX0:"
-// notifications when a process loads and unloads the library.
+// notifications when a process loads and unloads the library; at unload,
+// the asynchronous sound is ended before the notification.
 #pragma once
 
 #include "wince.h"

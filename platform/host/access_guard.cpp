@@ -1,164 +1,128 @@
-// Structured exception handling for access violations, on POSIX signals.
+// Structured exception handling for access violations, without touching the
+// process's signal handlers.
 //
-// A guarded routine runs with a per-thread recovery point armed; SIGSEGV or
-// SIGBUS raised by a fault while it is armed resumes at that point, and the
-// routine ends at once. Our handlers are in place only while some thread runs
-// a guarded routine, never at load and never after: the Java VM relies on its
-// own SIGSEGV and SIGBUS handlers (implicit null checks, safepoints) and,
-// under -Xcheck:jni, reports them replaced. Meanwhile every signal that is not
-// a fault of an armed routine goes on to the handler that was there before,
-// with that handler's own flags and mask.
-#include <pthread.h>
-#include <setjmp.h>
+// The Java VM relies on its own SIGSEGV and SIGBUS handlers (implicit null
+// checks, safepoints) and, under -Xcheck:jni, checks now and then that they
+// are still its own. So a guarded routine does not run on the calling thread
+// under handlers of ours: it runs in a task that shares the caller's memory,
+// descriptors and thread-local storage but has a signal handler table of its
+// own (clone without CLONE_SIGHAND), while the caller waits (CLONE_VFORK).
+// There a fault ends the task at once, and the caller reads its exit status.
+// The process's handlers are never replaced, not even for an instant.
+#include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 
 #include "wince.h"
 
+// Present only in a build with AddressSanitizer: the guarded task's stack is
+// reused memory, and a fault leaves its frames' shadow poisoned.
+extern "C" void __asan_unpoison_memory_region(void const volatile* address, size_t size) __attribute__((weak));
+
 namespace {
 
-struct GuardFrame {
-    sigjmp_buf resume;
-    GuardFrame* outer;
+// Exit statuses of the guarded task.
+constexpr int kCompleted = 0;
+constexpr int kAccessViolation = 1;
+
+constexpr size_t kStackSize = 256 * 1024;
+
+struct GuardedJob {
+    PGUARDED_ROUTINE routine;
+    void* context;
 };
 
-// Initial-exec: the handler may read it on any thread, where a lazily
-// allocated TLS block would mean calling malloc inside a signal handler.
-thread_local GuardFrame* volatile armedFrame __attribute__((tls_model("initial-exec"))) = nullptr;
-
-struct sigaction previousSegv;
-struct sigaction previousBus;
-// Guarded routines running now, in all threads; our handlers are in place
-// while it is above 0.
-std::mutex guardsLock;
-int guardsRunning = 0;
-
-struct sigaction& previousFor(int signal) { return signal == SIGBUS ? previousBus : previousSegv; }
-
-bool isDefault(const struct sigaction& action) {
-    return !(action.sa_flags & SA_SIGINFO) && action.sa_handler == SIG_DFL;
-}
-
-bool isIgnored(const struct sigaction& action) {
-    return !(action.sa_flags & SA_SIGINFO) && action.sa_handler == SIG_IGN;
-}
-
-// The default action: the signal is blocked while we run, so it is delivered
-// (and ends the process) as soon as this handler returns.
-void takeDefaultAction(int signal) {
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(signal, &fallback, nullptr);
+// Runs in the guarded task only. A fault raised by the kernel ends the task;
+// anything else takes its default action there, as it would have. Not
+// instrumented by AddressSanitizer, which cannot tell the task's stack.
+__attribute__((no_sanitize_address)) void onFault(int signal, siginfo_t* info, void*) {
+    if (info != nullptr && info->si_code > 0) _exit(kAccessViolation);
+    ::signal(signal, SIG_DFL);
     raise(signal);
 }
 
-// Calls the previous handler as the kernel would have: its mask added, the
-// signal itself blocked unless it asked for SA_NODEFER, reset to the default
-// first if it asked for SA_RESETHAND.
-void callPrevious(int signal, siginfo_t* info, void* context) {
-    const struct sigaction previous = previousFor(signal);
-    if (previous.sa_flags & SA_RESETHAND) {
-        previousFor(signal) = {};
-        previousFor(signal).sa_handler = SIG_DFL;
-    }
-    sigset_t mask = previous.sa_mask;
-    sigset_t saved;
-    if (previous.sa_flags & SA_NODEFER) {
-        sigdelset(&mask, signal);
-        pthread_sigmask(SIG_BLOCK, &mask, &saved);
-        sigset_t self;
-        sigemptyset(&self);
-        sigaddset(&self, signal);
-        pthread_sigmask(SIG_UNBLOCK, &self, nullptr);
-    } else {
-        sigaddset(&mask, signal);
-        pthread_sigmask(SIG_BLOCK, &mask, &saved);
-    }
-    if (previous.sa_flags & SA_SIGINFO)
-        previous.sa_sigaction(signal, info, context);
-    else
-        previous.sa_handler(signal);
-    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-}
-
-void chain(int signal, siginfo_t* info, void* context) {
-    const struct sigaction& previous = previousFor(signal);
-    if (isDefault(previous))
-        takeDefaultAction(signal);
-    else if (!isIgnored(previous))
-        callPrevious(signal, info, context);
-}
-
-void onFault(int signal, siginfo_t* info, void* context) {
-    GuardFrame* frame = armedFrame;
-    // si_code > 0: raised by the kernel for a fault, not sent by kill().
-    if (frame != nullptr && info != nullptr && info->si_code > 0) {
-        armedFrame = frame->outer;
-        siglongjmp(frame->resume, 1);
-    }
-    const int savedErrno = errno;
-    chain(signal, info, context);
-    errno = savedErrno;
-}
-
-void installHandler(int signal) {
+void catchFaults() {
     struct sigaction ours {};
     ours.sa_sigaction = onFault;
-    ours.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+    ours.sa_flags = SA_SIGINFO;
     sigemptyset(&ours.sa_mask);
-    // Note the previous handler before ours can run and chain to it.
-    sigaction(signal, nullptr, &previousFor(signal));
-    struct sigaction replaced;
-    sigaction(signal, &ours, &replaced);
-    if (replaced.sa_sigaction != previousFor(signal).sa_sigaction) previousFor(signal) = replaced;
+    sigaction(SIGSEGV, &ours, nullptr);
+    sigaction(SIGBUS, &ours, nullptr);
 }
 
-// Puts the previous handler back, unless someone replaced ours meanwhile.
-void restoreHandler(int signal) {
-    struct sigaction current {};
-    sigaction(signal, nullptr, &current);
-    if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == onFault) {
-        sigaction(signal, &previousFor(signal), nullptr);
+// The guarded task: its own handlers, every signal but SIGSEGV and SIGBUS
+// blocked (asynchronous ones are the process's, not its; a blocked
+// synchronous one, such as SIGFPE, ends the task by its default action and
+// never reaches the VM's handler copied into the task), ended with the
+// caller should the process die, then the routine.
+int guardedTask(void* argument) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    sigset_t all;
+    sigfillset(&all);
+    sigdelset(&all, SIGSEGV);
+    sigdelset(&all, SIGBUS);
+    sigprocmask(SIG_SETMASK, &all, nullptr);
+    catchFaults();
+    const auto* job = static_cast<const GuardedJob*>(argument);
+    job->routine(job->context);
+    return kCompleted;  // the task's exit status
+}
+
+// The task's exit status as the routine's result. A fault the task could not
+// catch (its stack overflowed) is an access violation too; a routine ended by
+// another signal passes it on to the caller, as an unhandled exception would.
+DWORD resultOf(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status) == kAccessViolation ? EXCEPTION_ACCESS_VIOLATION : 0;
+    const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : SIGSEGV;
+    if (signal != SIGSEGV && signal != SIGBUS) raise(signal);
+    return EXCEPTION_ACCESS_VIOLATION;
+}
+
+// The task's stack, with an inaccessible page below it; null when there is
+// no memory for it.
+void* mapTaskStack() {
+    void* stack =
+        mmap(nullptr, kStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED) return nullptr;
+    mprotect(stack, static_cast<size_t>(sysconf(_SC_PAGESIZE)), PROT_NONE);
+    return stack;
+}
+
+void unmapTaskStack(void* stack) {
+    if (__asan_unpoison_memory_region) __asan_unpoison_memory_region(stack, kStackSize);
+    munmap(stack, kStackSize);
+}
+
+DWORD runInGuardedTask(GuardedJob& job, void* stack) {
+    char* stackTop = static_cast<char*>(stack) + kStackSize;
+    // No exit signal: only a wait for clone children (__WALL) sees the task.
+    const pid_t task = clone(guardedTask, stackTop, CLONE_VM | CLONE_VFORK | CLONE_FS | CLONE_FILES, &job);
+    if (task < 0) return EXCEPTION_ACCESS_VIOLATION;
+    int status = 0;
+    while (waitpid(task, &status, __WALL) < 0) {
+        if (errno != EINTR) return EXCEPTION_ACCESS_VIOLATION;
     }
-}
-
-void enterGuard() {
-    std::lock_guard lock(guardsLock);
-    if (guardsRunning++ == 0) {
-        installHandler(SIGSEGV);
-        installHandler(SIGBUS);
-    }
-}
-
-void leaveGuard() {
-    std::lock_guard lock(guardsLock);
-    if (--guardsRunning == 0) {
-        restoreHandler(SIGSEGV);
-        restoreHandler(SIGBUS);
-    }
-}
-
-DWORD runArmed(PGUARDED_ROUTINE routine, void* context) {
-    GuardFrame frame;
-    frame.outer = armedFrame;
-    if (sigsetjmp(frame.resume, 1) != 0) return EXCEPTION_ACCESS_VIOLATION;
-    armedFrame = &frame;
-    routine(context);
-    armedFrame = frame.outer;
-    return 0;
+    return resultOf(status);
 }
 
 }  // namespace
 
 extern "C" {
 
+// A task that cannot be started (no memory for its stack, no process left)
+// counts as an access violation: the routine did not run, and the caller
+// reports the step as failed.
 DWORD WINAPI RunGuarded(PGUARDED_ROUTINE routine, void* context) {
-    enterGuard();
-    const DWORD result = runArmed(routine, context);
-    leaveGuard();
+    void* stack = mapTaskStack();
+    if (stack == nullptr) return EXCEPTION_ACCESS_VIOLATION;
+    GuardedJob job{routine, context};
+    const DWORD result = runInGuardedTask(job, stack);
+    unmapTaskStack(stack);
     return result;
 }
 

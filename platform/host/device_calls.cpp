@@ -60,8 +60,13 @@ extern "C" {
 // ERROR_FILE_NOT_FOUND (no such device), ERROR_ACCESS_DENIED (already open),
 // ERROR_NOT_SUPPORTED (mapped to something that is not a tty or stream),
 // ERROR_INVALID_PARAMETER (no name, overlapped flag), errno translations.
-HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
-                          DWORD dwFlagsAndAttributes, HANDLE) {
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, [[maybe_unused]] DWORD dwDesiredAccess,
+                          [[maybe_unused]] DWORD dwShareMode,
+                          [[maybe_unused]] LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                          [[maybe_unused]] DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                          [[maybe_unused]] HANDLE hTemplateFile) {
+    WINCE_NOTE_ARGUMENTS(CreateFile, lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                         dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
     WINCE_FAULT_POINT(CreateFileW, INVALID_HANDLE_VALUE);
     if (lpFileName == nullptr || (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED)) {
         SetLastError(ERROR_INVALID_PARAMETER);

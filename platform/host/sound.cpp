@@ -74,7 +74,7 @@ class WaveFile {
 public:
     // Null when the file cannot be read or is not a WAV file we can play.
     static std::unique_ptr<WaveFile> open(const std::string& path) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = openRegularFile(path);
         if (fd < 0) return nullptr;
         auto file = std::unique_ptr<WaveFile>(new WaveFile(fd));
         return file->parse() ? std::move(file) : nullptr;
@@ -102,6 +102,21 @@ public:
 
 private:
     explicit WaveFile(int fd) : fd_(fd) {}
+
+    // Only a regular file can hold a sound. A FIFO or a device node is
+    // refused before it is opened (opening one can wait for a writer, or act
+    // on the device), and the open does not wait in case the path changed
+    // in between. -1 when refused.
+    static int openRegularFile(const std::string& path) {
+        struct stat info;
+        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
 
     bool readExactly(void* buffer, size_t size) {
         return ::read(fd_, buffer, size) == static_cast<ssize_t>(size);
@@ -278,8 +293,9 @@ extern "C" {
 
 // Plays a PCM WAV file (SND_FILENAME; a name without SND_ALIAS is a file
 // name too), synchronously or with SND_ASYNC; a null name stops the
-// asynchronous sound. Errors: ERROR_FILE_NOT_FOUND (missing, unreadable or
-// not a playable WAV file), ERROR_DEVICE_NOT_CONNECTED (no sound device or
+// asynchronous sound. Errors: ERROR_FILE_NOT_FOUND (missing, unreadable,
+// not a regular file, such as a FIFO or a device node, which is refused at
+// once without being opened, or not a playable WAV file), ERROR_DEVICE_NOT_CONNECTED (no sound device or
 // it refuses the format), ERROR_WRITE_FAULT (playing failed), ERROR_BUSY
 // (SND_NOSTOP while a sound plays), ERROR_NOT_SUPPORTED (memory, resource,
 // alias or looping sounds).

@@ -2,11 +2,14 @@
 // mixer ("PCM", else "Master", else its first playback control), packed as
 // the platform packs it: left level in the low 16 bits, right in the high
 // 16, each 0x0000 (silent) to 0xFFFF (full), spread linearly over the
-// control's range.
+// control's range. As on the platform, a read gives back the volume as it
+// was set, as long as nothing else changed the control in between.
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 
+#include "playback_control.h"
 #include "quiet_alsa.h"
 #include "system_services.h"
 
@@ -15,7 +18,7 @@ namespace {
 
 constexpr long long kFullLevel = 0xFFFF;
 
-snd_mixer_elem_t* playbackControl(snd_mixer_t* mixer) {
+snd_mixer_elem_t* playbackElement(snd_mixer_t* mixer) {
     snd_mixer_elem_t* first = nullptr;
     for (const char* preferred : {"PCM", "Master"}) {
         for (snd_mixer_elem_t* elem = snd_mixer_first_elem(mixer); elem; elem = snd_mixer_elem_next(elem)) {
@@ -28,44 +31,42 @@ snd_mixer_elem_t* playbackControl(snd_mixer_t* mixer) {
 }
 
 // The default mixer's playback control, opened for one call.
-class MixerControl {
+class AlsaPlaybackControl : public PlaybackControl {
 public:
     // Null where there is no mixer with a playback volume.
-    static std::unique_ptr<MixerControl> open() {
+    static std::unique_ptr<PlaybackControl> open() {
         QuietAlsa quiet;
         snd_mixer_t* mixer = nullptr;
         if (snd_mixer_open(&mixer, 0) < 0) return nullptr;
-        auto control = std::unique_ptr<MixerControl>(new MixerControl(mixer));
+        auto control = std::unique_ptr<AlsaPlaybackControl>(new AlsaPlaybackControl(mixer));
         if (snd_mixer_attach(mixer, "default") < 0 || snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 ||
             snd_mixer_load(mixer) < 0)
             return nullptr;
-        control->elem_ = playbackControl(mixer);
+        control->elem_ = playbackElement(mixer);
         if (!control->elem_ ||
             snd_mixer_selem_get_playback_volume_range(control->elem_, &control->min_, &control->max_) < 0 ||
             control->max_ <= control->min_)
             return nullptr;
         return control;
     }
-    ~MixerControl() { snd_mixer_close(mixer_); }
-    MixerControl(const MixerControl&) = delete;
-    MixerControl& operator=(const MixerControl&) = delete;
+    ~AlsaPlaybackControl() override { snd_mixer_close(mixer_); }
+    AlsaPlaybackControl(const AlsaPlaybackControl&) = delete;
+    AlsaPlaybackControl& operator=(const AlsaPlaybackControl&) = delete;
 
-    bool read(DWORD& packed) {
+    long minimum() const override { return min_; }
+    long maximum() const override { return max_; }
+
+    bool read(long& left, long& right) override {
         QuietAlsa quiet;
-        long left = 0;
-        long right = 0;
         if (snd_mixer_selem_get_playback_volume(elem_, SND_MIXER_SCHN_FRONT_LEFT, &left) < 0) return false;
         if (snd_mixer_selem_is_playback_mono(elem_) ||
             snd_mixer_selem_get_playback_volume(elem_, SND_MIXER_SCHN_FRONT_RIGHT, &right) < 0)
             right = left;
-        packed = toLevel(left) | toLevel(right) << 16;
         return true;
     }
 
-    bool write(DWORD packed) {
+    bool write(long left, long right) override {
         QuietAlsa quiet;
-        const long left = toRaw(packed & 0xFFFF);
-        const long right = toRaw(packed >> 16);
         if (snd_mixer_selem_is_playback_mono(elem_))
             return snd_mixer_selem_set_playback_volume(elem_, SND_MIXER_SCHN_MONO, (left + right) / 2) >= 0;
         return snd_mixer_selem_set_playback_volume(elem_, SND_MIXER_SCHN_FRONT_LEFT, left) >= 0 &&
@@ -73,18 +74,7 @@ public:
     }
 
 private:
-    explicit MixerControl(snd_mixer_t* mixer) : mixer_(mixer) {}
-
-    // Rounded to the nearest step both ways, so a level read back is the
-    // level written whenever the control has 0x10000 steps or fewer.
-    DWORD toLevel(long raw) const {
-        const long long span = max_ - min_;
-        return static_cast<DWORD>(((raw - min_) * kFullLevel + span / 2) / span);
-    }
-    long toRaw(DWORD level) const {
-        const long long span = max_ - min_;
-        return static_cast<long>(min_ + (level * span + kFullLevel / 2) / kFullLevel);
-    }
+    explicit AlsaPlaybackControl(snd_mixer_t* mixer) : mixer_(mixer) {}
 
     snd_mixer_t* mixer_;
     snd_mixer_elem_t* elem_ = nullptr;
@@ -92,18 +82,85 @@ private:
     long max_ = 0;
 };
 
+std::mutex openerLock;
+PlaybackControlOpener testOpener;
+
+std::unique_ptr<PlaybackControl> openPlaybackControl() {
+    {
+        std::lock_guard lock(openerLock);
+        if (testOpener) return testOpener();
+    }
+    return AlsaPlaybackControl::open();
+}
+
+// Rounded to the nearest step both ways.
+DWORD toLevel(const PlaybackControl& control, long raw) {
+    const long long span = control.maximum() - control.minimum();
+    return static_cast<DWORD>(((raw - control.minimum()) * kFullLevel + span / 2) / span);
+}
+
+long toRaw(const PlaybackControl& control, DWORD level) {
+    const long long span = control.maximum() - control.minimum();
+    return static_cast<long>(control.minimum() + (level * span + kFullLevel / 2) / kFullLevel);
+}
+
+// The volume last set, and the raw values that set left in the control. A
+// control has far fewer steps than the 0x10000 levels of a channel, so a
+// level converted to steps and back comes out rounded; while the control
+// still holds what the set left in it, a read gives back the volume as set.
+struct LastSet {
+    bool valid = false;
+    DWORD volume = 0;
+    long minimum = 0;
+    long maximum = 0;
+    long left = 0;
+    long right = 0;
+
+    bool heldBy(const PlaybackControl& control, long nowLeft, long nowRight) const {
+        return valid && minimum == control.minimum() && maximum == control.maximum() && left == nowLeft &&
+               right == nowRight;
+    }
+};
+
+// Serialises each set and read with the memory of the last set.
+std::mutex lastSetLock;
+LastSet lastSet;
+
+// What the control holds after `volume` was written to it.
+void rememberSet(PlaybackControl& control, DWORD volume) {
+    LastSet held{true, volume, control.minimum(), control.maximum()};
+    lastSet = control.read(held.left, held.right) ? held : LastSet{};
+}
+
 }  // namespace
 
+void setPlaybackControlOpener(PlaybackControlOpener opener) {
+    std::lock_guard lock(openerLock);
+    testOpener = std::move(opener);
+}
+
 MMRESULT SystemServices::getVolume(DWORD& volume) {
-    std::unique_ptr<MixerControl> control = MixerControl::open();
+    std::unique_ptr<PlaybackControl> control = openPlaybackControl();
     if (!control) return MMSYSERR_NODRIVER;
-    return control->read(volume) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+    long left = 0;
+    long right = 0;
+    std::lock_guard lock(lastSetLock);
+    if (!control->read(left, right)) return MMSYSERR_ERROR;
+    volume = lastSet.heldBy(*control, left, right) ? lastSet.volume
+                                                   : toLevel(*control, left) | toLevel(*control, right) << 16;
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT SystemServices::setVolume(DWORD volume) {
-    std::unique_ptr<MixerControl> control = MixerControl::open();
+    std::unique_ptr<PlaybackControl> control = openPlaybackControl();
     if (!control) return MMSYSERR_NODRIVER;
-    return control->write(volume) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+    std::lock_guard lock(lastSetLock);
+    if (!control->write(toRaw(*control, volume & 0xFFFF), toRaw(*control, volume >> 16))) {
+        lastSet = {};
+        return MMSYSERR_ERROR;
+    }
+    rememberSet(*control, volume);
+    return MMSYSERR_NOERROR;
 }
 
 }  // namespace wince

@@ -83,6 +83,9 @@ void WINAPI WRITE_REGISTER_UCHAR(volatile UCHAR* Register, UCHAR Value);
 // EXCEPTION_ACCESS_VIOLATION when an access violation ended it at once (what
 // it had done stays done). Other exceptions are not handled here. Guarded
 // routines must hold no resources that need releasing: they are not unwound.
+// On Linux the routine runs in a task of its own that shares the caller's
+// memory and thread-local storage while the caller waits, so the process's
+// signal handlers are never replaced; it must not start threads.
 DWORD WINAPI RunGuarded(PGUARDED_ROUTINE routine, void* context);
 
 }  // extern "C"

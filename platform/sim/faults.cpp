@@ -1,5 +1,7 @@
-// Fault injection and call counting behind WINCE_FAULT_POINT, and the
-// message boxes the layer would have shown.
+// Fault injection and call counting behind WINCE_FAULT_POINT, the message
+// boxes the layer would have shown, and the arguments behind
+// WINCE_NOTE_ARGUMENTS.
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string_view>
@@ -24,6 +26,8 @@ struct FaultTable {
     std::map<std::string, ArmedFault, std::less<>> armed;
     std::map<std::string, int, std::less<>> calls;
     std::vector<MessageBoxRecord> boxes;
+    std::vector<CreateFileRecord> createFiles;
+    std::vector<KernelIoControlRecord> kernelIoControls;
 };
 
 FaultTable& table() {
@@ -79,6 +83,18 @@ std::vector<MessageBoxRecord> messageBoxes() {
     return faults.boxes;
 }
 
+std::vector<CreateFileRecord> createFileCalls() {
+    FaultTable& faults = table();
+    std::lock_guard lock(faults.mutex);
+    return faults.createFiles;
+}
+
+std::vector<KernelIoControlRecord> kernelIoControlCalls() {
+    FaultTable& faults = table();
+    std::lock_guard lock(faults.mutex);
+    return faults.kernelIoControls;
+}
+
 void reset() {
     detail::forgetLines();
     detail::restoreSleeps();
@@ -87,6 +103,8 @@ void reset() {
     faults.armed.clear();
     faults.calls.clear();
     faults.boxes.clear();
+    faults.createFiles.clear();
+    faults.kernelIoControls.clear();
 }
 
 }  // namespace wince::sim
@@ -105,6 +123,25 @@ void noteMessageBox(const char16_t* caption, const char16_t* text, unsigned styl
     sim::FaultTable& faults = sim::table();
     std::lock_guard lock(faults.mutex);
     faults.boxes.push_back({caption ? caption : u"", text ? text : u"", style});
+}
+
+void noteCreateFile(const char16_t* name, DWORD access, DWORD shareMode, const void* security,
+                    DWORD creation, DWORD flags, const void* templateFile) {
+    sim::FaultTable& faults = sim::table();
+    std::lock_guard lock(faults.mutex);
+    faults.createFiles.push_back({name ? name : u"", access, shareMode, security != nullptr, creation, flags,
+                                  templateFile != nullptr});
+}
+
+void noteKernelIoControl(DWORD code, const void* in, DWORD inSize, const void* out, DWORD outSize,
+                         const DWORD* returned) {
+    const auto* bytes = static_cast<const unsigned char*>(out);
+    const bool zeroed =
+        bytes == nullptr || std::all_of(bytes, bytes + outSize, [](unsigned char byte) { return byte == 0; });
+    sim::FaultTable& faults = sim::table();
+    std::lock_guard lock(faults.mutex);
+    faults.kernelIoControls.push_back(
+        {code, in != nullptr, inSize, out != nullptr, outSize, zeroed, returned != nullptr});
 }
 
 }  // namespace wince::faults

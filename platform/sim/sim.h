@@ -41,6 +41,32 @@ struct MessageBoxRecord {
 // The message boxes shown since reset(), oldest first.
 std::vector<MessageBoxRecord> messageBoxes();
 
+// The arguments of each CreateFileW and KernelIoControl since reset(),
+// oldest first, as the caller passed them.
+struct CreateFileRecord {
+    std::u16string name;  // empty for a null name
+    DWORD access;
+    DWORD shareMode;
+    bool securityGiven;
+    DWORD creation;
+    DWORD flags;
+    bool templateGiven;
+    bool operator==(const CreateFileRecord&) const = default;
+};
+std::vector<CreateFileRecord> createFileCalls();
+
+struct KernelIoControlRecord {
+    DWORD code;
+    bool inGiven;
+    DWORD inSize;
+    bool outGiven;
+    DWORD outSize;
+    bool outZeroed;  // every byte of the output buffer was 0 on entry
+    bool returnedGiven;
+    bool operator==(const KernelIoControlRecord&) const = default;
+};
+std::vector<KernelIoControlRecord> kernelIoControlCalls();
+
 // One simulated serial line. The near end is the device that CreateFileW
 // opens under the line's name (exclusively, like a real port); the far end
 // is this object, which the test drives.

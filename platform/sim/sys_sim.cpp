@@ -82,6 +82,7 @@ struct SimState {
     std::vector<IoUnmapping> unmappings;
     RegisterMemory memory;
     std::vector<RegisterAccess> accesses;
+    std::map<intptr_t, uint32_t> keptOnWrite;  // by offset
     BOOL playSoundResult = TRUE;
     std::vector<SoundCall> soundCalls;
     MMRESULT getVolumeResult = MMSYSERR_NOERROR;
@@ -95,6 +96,7 @@ struct SimState {
     bool driverGotBuffers = false;
     int driverOpens = 0;
     int driverCloses = 0;
+    std::function<void(DWORD)> driverCodeObserver;
 };
 
 namespace {
@@ -112,6 +114,12 @@ public:
         return TRUE;
     }
     BOOL ioControl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) override {
+        std::function<void(DWORD)> observer;
+        {
+            std::lock_guard lock(state_->mutex);
+            observer = state_->driverCodeObserver;
+        }
+        if (observer) observer(code);
         std::lock_guard lock(state_->mutex);
         state_->driverCodes.push_back(code);
         if (in || inSize || out || outSize || returned) state_->driverGotBuffers = true;
@@ -227,7 +235,7 @@ public:
         return value;
     }
     void writeRegister32(volatile ULONG* address, ULONG value) override {
-        *address = value;
+        *address = value & keptBits(address);
         record(address, 4, true, value);
     }
     UCHAR readRegister8(volatile UCHAR* address) override {
@@ -251,11 +259,17 @@ public:
     }
 
 private:
+    intptr_t offsetOf(const volatile void* address) const {
+        return reinterpret_cast<intptr_t>(address) - reinterpret_cast<intptr_t>(state->memory.block());
+    }
+    uint32_t keptBits(const volatile void* address) {
+        std::lock_guard lock(state->mutex);
+        auto kept = state->keptOnWrite.find(offsetOf(address));
+        return kept == state->keptOnWrite.end() ? 0xFFFFFFFF : kept->second;
+    }
     void record(const volatile void* address, unsigned width, bool write, uint32_t value) {
         std::lock_guard lock(state->mutex);
-        const intptr_t offset = reinterpret_cast<intptr_t>(address) -
-                                reinterpret_cast<intptr_t>(state->memory.block());
-        state->accesses.push_back({offset, width, write, value});
+        state->accesses.push_back({offsetOf(address), width, write, value});
     }
 };
 
@@ -329,6 +343,10 @@ void SimSystem::placeAcrossInaccessiblePage(size_t inaccessibleBytes) {
 std::vector<RegisterAccess> SimSystem::registerAccesses() const {
     return locked(*services_->state, &SimState::accesses);
 }
+void SimSystem::keepOnWrite(size_t offset, uint32_t kept) {
+    std::lock_guard lock(services_->state->mutex);
+    services_->state->keptOnWrite[static_cast<intptr_t>(offset)] = kept;
+}
 
 void SimSystem::setPlaySoundResult(BOOL result) { SIM_SET(playSoundResult, result); }
 std::vector<SoundCall> SimSystem::soundCalls() const { return locked(*services_->state, &SimState::soundCalls); }
@@ -349,6 +367,7 @@ std::vector<DWORD> SimSystem::driverCodes() const { return locked(*services_->st
 bool SimSystem::driverGotBuffers() const { return locked(*services_->state, &SimState::driverGotBuffers); }
 int SimSystem::driverOpens() const { return locked(*services_->state, &SimState::driverOpens); }
 int SimSystem::driverCloses() const { return locked(*services_->state, &SimState::driverCloses); }
+void SimSystem::onDriverCode(std::function<void(DWORD)> observer) { SIM_SET(driverCodeObserver, std::move(observer)); }
 
 #undef SIM_SET
 

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -106,6 +108,11 @@ public:
     // Tests may touch only the rest afterwards.
     void placeAcrossInaccessiblePage(size_t inaccessibleBytes);
     std::vector<RegisterAccess> registerAccesses() const;
+    // A 32-bit register that keeps only the `kept` bits of what is written
+    // to it (the rest read as 0), as reserved bits of a device register may:
+    // a caller that must write bits back as it saved them cannot rely on
+    // reading them back. The access log still shows the value written.
+    void keepOnWrite(size_t offset, uint32_t kept);
 
     // Sound: PlaySoundW's arguments, recorded; it returns `result`.
     void setPlaySoundResult(BOOL result);
@@ -128,6 +135,10 @@ public:
     bool driverGotBuffers() const;
     int driverOpens() const;
     int driverCloses() const;
+    // Called as the driver receives each code, on the sending thread and
+    // outside the simulation's lock: what a test sees then is what had
+    // happened before the code came.
+    void onDriverCode(std::function<void(DWORD code)> observer);
 
     class Services;
 

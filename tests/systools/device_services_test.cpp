@@ -6,6 +6,7 @@
 #include "device_services.h"
 #include "fake_jni.h"
 #include "load_hook.h"
+#include "sim.h"
 #include "sys_sim.h"
 
 using wince::sim::SimSystem;
@@ -19,10 +20,20 @@ JNIEXPORT jint JNICALL Java_com_tavrix_tools_SystemTool_SetVolume(JNIEnv*, jclas
 JNIEXPORT jlong JNICALL Java_com_tavrix_tools_SystemTool_GetPreciseCurrentTimeMillis(JNIEnv*, jclass);
 }
 
+namespace wince::sim {
+void PrintTo(const CreateFileRecord& call, std::ostream* out) {
+    *out << "CreateFileW(" << std::string(call.name.begin(), call.name.end()) << ", 0x" << std::hex << call.access
+         << ", " << call.shareMode << (call.securityGiven ? ", security" : ", null") << ", " << call.creation << ", 0x"
+         << call.flags << (call.templateGiven ? ", template)" : ", null)") << std::dec;
+}
+}  // namespace wince::sim
+
 namespace {
 
 class DeviceServices : public ::testing::Test {
 protected:
+    void SetUp() override { wince::sim::reset(); }
+
     jlong clock() { return Java_com_tavrix_tools_SystemTool_GetPreciseCurrentTimeMillis(jni.env(), nullptr); }
     jboolean play(jstring name, jboolean synchronous) {
         return Java_com_tavrix_tools_SystemTool_PlaySound(jni.env(), nullptr, name, synchronous);
@@ -32,22 +43,42 @@ protected:
     FakeJni jni;
 };
 
+// "OBX0:" opened for reading and writing, unshared, as an existing device,
+// with nothing else, once per notification.
+void expectDriverOpenedAsDesigned() {
+    const wince::sim::CreateFileRecord designed{u"OBX0:", 0xC0000000, 0, false, OPEN_EXISTING, 0, false};
+    EXPECT_EQ(wince::sim::createFileCalls(), std::vector<wince::sim::CreateFileRecord>{designed});
+}
+
 TEST_F(DeviceServices, ProcessAttachCalibratesThenSendsTheLoadCode) {
     sim.setCounterFrequency(2000);
+    msPerTick = -1.0;
+    double calibratedWhenSent = 0.0;
+    sim.onDriverCode([&](DWORD) { calibratedWhenSent = msPerTick; });
     EXPECT_EQ(DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr), TRUE);
+    EXPECT_EQ(calibratedWhenSent, 0.5);
     EXPECT_EQ(msPerTick, 0.5);
     EXPECT_EQ(sim.frequencyQueries(), 1);
     EXPECT_EQ(sim.driverCodes(), std::vector<DWORD>{0x01040008});
     EXPECT_FALSE(sim.driverGotBuffers());
     EXPECT_EQ(sim.driverOpens(), 1);
     EXPECT_EQ(sim.driverCloses(), 1);
+    expectDriverOpenedAsDesigned();
 }
 
-TEST_F(DeviceServices, ProcessDetachSendsTheUnloadCodeOnly) {
+// The library's code goes with the unload: an asynchronous sound is stopped
+// (a null name) before the driver hears of it, and nothing else happens.
+TEST_F(DeviceServices, ProcessDetachEndsTheSoundThenSendsTheUnloadCode) {
+    std::vector<wince::sim::SoundCall> soundCallsWhenSent;
+    sim.onDriverCode([&](DWORD) { soundCallsWhenSent = sim.soundCalls(); });
     EXPECT_EQ(DllMain(nullptr, DLL_PROCESS_DETACH, nullptr), TRUE);
+    ASSERT_EQ(soundCallsWhenSent.size(), 1u);
+    EXPECT_EQ(soundCallsWhenSent[0].fileName, std::nullopt);
+    EXPECT_EQ(sim.soundCalls().size(), 1u);
     EXPECT_EQ(sim.driverCodes(), std::vector<DWORD>{0x01040004});
     EXPECT_EQ(sim.frequencyQueries(), 0);
     EXPECT_EQ(sim.driverCloses(), 1);
+    expectDriverOpenedAsDesigned();
 }
 
 TEST_F(DeviceServices, ThreadAttachAndDetachDoNothing) {

@@ -13,10 +13,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <thread>
 
 #include "device.h"
+#include "playback_control.h"
 #include "uart_override.h"
 #include "wince.h"
 
@@ -237,6 +239,29 @@ TEST_F(HostSound, MissingOrMalformedFilesPlayNothing) {
     EXPECT_FALSE(fs::exists(output()));
 }
 
+// Opening a FIFO for reading waits for a writer: the call must not. A file
+// that is not a regular file is not a sound, in either mode.
+TEST_F(HostSound, FifoIsRefusedAtOnceInBothModes) {
+    const fs::path fifo = folder.path() / "fifo.wav";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (DWORD flags : {DWORD{SND_FILENAME}, DWORD{SND_FILENAME | SND_ASYNC}}) {
+        auto played = std::async(std::launch::async, [&] {
+            const BOOL result = play(fifo, flags);
+            return std::make_pair(result, GetLastError());
+        });
+        if (played.wait_for(std::chrono::seconds(2)) == std::future_status::timeout) {
+            // Let the blocked open go (it then reads nothing) before failing.
+            close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+            played.wait();
+            FAIL() << "PlaySoundW waited for a writer on the FIFO, flags " << flags;
+        }
+        const auto [result, error] = played.get();
+        EXPECT_FALSE(result) << flags;
+        EXPECT_EQ(error, ERROR_FILE_NOT_FOUND) << flags;
+    }
+    EXPECT_FALSE(fs::exists(output()));
+}
+
 TEST_F(HostSound, NoSoundDevice) {
     useAlsaConfig("pcm.!default { type hw; card 99 }\n");
     EXPECT_FALSE(play(wave, SND_FILENAME));
@@ -253,5 +278,78 @@ TEST_F(HostSound, NoMixerMeansNoDriver) {
     EXPECT_EQ(waveOutGetVolume(reinterpret_cast<HWAVEOUT>(1), &volume), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(waveOutGetVolume(nullptr, nullptr), MMSYSERR_INVALPARAM);
 }
+
+// A mixer control with the few raw steps sound cards have, standing in for
+// ALSA's: the state outlives each call's control, as a card's does.
+struct FakeMixer {
+    long minimum;
+    long maximum;
+    bool mono = false;
+    long left = 0;
+    long right = 0;
+};
+
+void PrintTo(const FakeMixer& mixer, std::ostream* out) {
+    *out << (mixer.mono ? "mono " : "stereo ") << mixer.minimum << ".." << mixer.maximum;
+}
+
+class FakeControl : public wince::PlaybackControl {
+public:
+    explicit FakeControl(FakeMixer& mixer) : mixer_(mixer) {}
+    long minimum() const override { return mixer_.minimum; }
+    long maximum() const override { return mixer_.maximum; }
+    bool read(long& left, long& right) override {
+        left = mixer_.left;
+        right = mixer_.mono ? mixer_.left : mixer_.right;
+        return true;
+    }
+    bool write(long left, long right) override {
+        mixer_.left = mixer_.mono ? (left + right) / 2 : left;
+        mixer_.right = mixer_.mono ? mixer_.left : right;
+        return true;
+    }
+
+private:
+    FakeMixer& mixer_;
+};
+
+class HostVolume : public ::testing::TestWithParam<FakeMixer> {
+protected:
+    HostVolume() : mixer(GetParam()) {
+        wince::setPlaybackControlOpener([this] { return std::make_unique<FakeControl>(mixer); });
+    }
+    ~HostVolume() override { wince::setPlaybackControlOpener(nullptr); }
+
+    DWORD volume() {
+        DWORD read = 0;
+        EXPECT_EQ(waveOutGetVolume(nullptr, &read), MMSYSERR_NOERROR);
+        return read;
+    }
+
+    FakeMixer mixer;
+};
+
+// The volume as set, not rounded to the control's steps; once another
+// program moved the control, what the control holds.
+TEST_P(HostVolume, ReadsBackTheVolumeAsSetUntilAnotherProgramChangesIt) {
+    for (DWORD set : {0x00000000u, 0xFFFFFFFFu, 0x12345678u, 0x80004000u, 0x0001FFFEu, 0xFFFF0000u, 0x00007FFFu}) {
+        ASSERT_EQ(waveOutSetVolume(nullptr, set), MMSYSERR_NOERROR);
+        EXPECT_EQ(volume(), set) << std::hex << set;
+        EXPECT_EQ(volume(), set) << std::hex << set;  // and again
+    }
+    mixer.left = mixer.maximum;
+    mixer.right = mixer.maximum;
+    EXPECT_EQ(volume(), 0xFFFFFFFFu);
+    mixer.left = mixer.minimum;
+    mixer.right = mixer.minimum;
+    EXPECT_EQ(volume(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Controls, HostVolume,
+                         ::testing::Values(FakeMixer{0, 31}, FakeMixer{-10239, 400}, FakeMixer{0, 127, true}),
+                         [](const auto& info) {
+                             return std::string(info.param.mono ? "Mono" : "Stereo") +
+                                    std::to_string(info.param.maximum - info.param.minimum + 1) + "Steps";
+                         });
 
 }  // namespace

@@ -7,11 +7,20 @@
 #include <cstdlib>
 
 #include "fake_jni.h"
+#include "sim.h"
 #include "sys_sim.h"
 #include "uart_override.h"
 
 using wince::sim::RegisterAccess;
 using wince::sim::SimSystem;
+
+namespace wince::sim {
+void PrintTo(const KernelIoControlRecord& call, std::ostream* out) {
+    *out << "KernelIoControl(0x" << std::hex << call.code << std::dec << (call.inGiven ? ", in " : ", null ")
+         << call.inSize << (call.outGiven ? ", out " : ", null ") << call.outSize
+         << (call.outZeroed ? " zeroed" : " not zeroed") << (call.returnedGiven ? ", count)" : ", null)");
+}
+}  // namespace wince::sim
 
 namespace {
 
@@ -85,6 +94,19 @@ TEST_F(BaudRateOverride, Sa1110SequenceFor115200) {
     };
     EXPECT_EQ(sim.registerAccesses(), expected);
     EXPECT_FALSE(jni.pendingException());
+}
+
+// UTCR3's bits 31..6 go back as they were saved, not as they read at the
+// end: here the register keeps only its six control bits of what is written.
+TEST_F(BaudRateOverride, Sa1110FinalUtcr3WriteTakesItsUpperBitsFromTheSavedValue) {
+    onSa1110();
+    sim.setRegister32(kUtcr3, 0xABCDEF1B);
+    sim.keepOnWrite(kUtcr3, 0x3F);
+    EXPECT_EQ(setRate(9600), 1);
+    const auto accesses = sim.registerAccesses();
+    ASSERT_EQ(accesses.size(), 27u);
+    EXPECT_EQ(accesses[25], read32(kUtcr3, 0x1B));
+    EXPECT_EQ(accesses[26], write32(kUtcr3, 0xABCDEF1B));
 }
 
 TEST_F(BaudRateOverride, Sa1110LeavesBreakAndLoopbackAloneAndRestoresAll) {
@@ -240,6 +262,30 @@ TEST_F(BaudRateOverride, RefusedTranslationOrMappingRaisesFromInitializeRegister
     EXPECT_EQ(other.mappings().size(), 1u);
     EXPECT_TRUE(other.unmappings().empty());
     EXPECT_TRUE(other.registerAccesses().empty());
+}
+
+// Leaves bytes other than 0 where the next call at this depth keeps its
+// locals, so that a query buffer nobody zeroed shows.
+__attribute__((noinline)) void scribbleOnTheStack() {
+    volatile unsigned char scribble[4096];
+    for (auto& byte : scribble) byte = 0xA5;
+}
+
+__attribute__((noinline)) ProcessorFamily detectOnScribbledStack() {
+    scribbleOnTheStack();
+    return DetectProcessorFamily();
+}
+
+// One query: IOCTL_PROCESSOR_INFORMATION, no input, a zero-filled 576-byte
+// PROCESSOR_INFO and a place for the byte count; a failed one reads as
+// empty names.
+TEST_F(BaudRateOverride, ProcessorQueryArguments) {
+    wince::sim::reset();
+    sim.setProcessor(u"PXA255", u"");
+    sim.failProcessorQuery(ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(detectOnScribbledStack(), kUnknownProcessor);
+    const wince::sim::KernelIoControlRecord designed{0x01010064, false, 0, true, 576, true, true};
+    EXPECT_EQ(wince::sim::kernelIoControlCalls(), std::vector<wince::sim::KernelIoControlRecord>{designed});
 }
 
 TEST_F(BaudRateOverride, ProcessorDetection) {

@@ -4,7 +4,8 @@ package com.tavrix.tools;
  * Services of the handheld: soft reset, sound, idle timer, wave volume, a
  * millisecond clock, and a non-standard baud rate forced on the processor's
  * UART. Loading the class loads the library, which tells the device's
- * "OBX0:" driver that it was loaded (and, at unload, that it goes).
+ * "OBX0:" driver that it was loaded (and, at unload, once any sound still
+ * playing has been stopped, that it goes).
  */
 public class SystemTool {
     static {
@@ -17,7 +18,8 @@ public class SystemTool {
     /**
      * Plays a WAV file; synchronous waits for its end, otherwise it plays on
      * while the call returns. False when the file or the sound device fails,
-     * and for a null name.
+     * and for a null name. Only a regular file is played: a FIFO or a device
+     * node gives false at once, without being opened.
      */
     public static native boolean PlaySound(String fileName, boolean synchronous);
 
