@@ -1,5 +1,6 @@
 #include "port_table.h"
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -151,8 +152,10 @@ ResultCode startWorker(PortSlot& slot) {
 // opening, which may still be finishing its last cycle. False when that
 // worker is still running after the bound.
 bool awaitPreviousWorker(PortSlot& slot) {
-    for (DWORD waited = 0; slot.workerRunning.load(std::memory_order_acquire); waited += WORKER_EXIT_POLL_MS) {
-        if (waited >= WORKER_EXIT_BOUND_MS) return false;
+    // Measured on the clock: a 1 ms pause may last longer on a loaded machine.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WORKER_EXIT_BOUND_MS);
+    while (slot.workerRunning.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         Sleep(WORKER_EXIT_POLL_MS);
     }
     return true;
