@@ -4,7 +4,7 @@ PACKAGES := cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev \
             clang libclang-rt-14-dev
 JOBS ?= 2
 
-.PHONY: all deps build test test-tsan test-asan fuzz demo bench clean windows windows-deps test-windows
+.PHONY: all deps build test test-drivers test-tsan test-asan fuzz demo bench clean windows windows-deps test-windows
 
 all: build
 
@@ -22,6 +22,13 @@ build: deps
 
 test: build
 	ctest --preset default -j 8
+
+# The serial suite against the kernel's real drivers (a 16550 and an FTDI
+# USB adapter) in a QEMU guest; tests/drivers/run.sh, as root.
+test-drivers: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS) --target driver_tests instrument-sim
+	tests/drivers/run.sh build
 
 # The worker and exchange tests under ThreadSanitizer.
 test-tsan: deps

@@ -211,8 +211,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     PtyPair pty;
-    if (!openPtyPair(pty)) {
-        std::perror("instrument-sim: pseudo-terminal");
+    const bool opened = options->devicePath.empty() ? openPtyPair(pty) : openDevice(options->devicePath, pty);
+    if (!opened) {
+        std::perror(options->devicePath.empty() ? "instrument-sim: pseudo-terminal" : options->devicePath.c_str());
         return 1;
     }
     std::printf("%s\n", pty.slavePath.c_str());

@@ -11,13 +11,14 @@ const char usage[] =
     "usage: instrument-sim [--family QTVv1|QTVv2|KELT3B|VX9] [--delay MS]\n"
     "                      [--chunks N] [--gap MS] [--garbage N] [--bad-checksum]\n"
     "                      [--wrong-code] [--silent] [--hangup-after N] [--log FILE]\n"
-    "                      [--stamp FILE] [--delay-jitter US] [--eager]\n"
+    "                      [--stamp FILE] [--delay-jitter US] [--eager] [--device TTY]\n"
     "                      [--chaos SEED [--chaos-rate %] [--chaos-delay %]\n"
     "                       [--chaos-loss PERMILLE] [--chaos-outage PERMILLE]\n"
     "                       [--chaos-max-ms MS]]\n"
     "Opens a pseudo-terminal, prints its slave device on the first line and\n"
     "answers commands as an instrument of the family. Ends on SIGTERM or when\n"
-    "stdin closes.\n";
+    "stdin closes. With --device it speaks on that tty (the far end of a real\n"
+    "serial line) instead, and prints its path.\n";
 
 std::optional<Family> familyNamed(std::string_view name) {
     if (name == "QTVv1") return Family::QTVv1;
@@ -81,6 +82,10 @@ bool applyOption(SimOptions& options, std::string_view name, const char* value) 
     }
     if (name == "--log") {
         options.logPath = value;
+        return true;
+    }
+    if (name == "--device") {
+        options.devicePath = value;
         return true;
     }
     if (name == "--stamp") {

@@ -19,6 +19,7 @@ struct SimOptions {
     bool silent = false;       // never answer
     int hangupAfter = -1;      // close the pty after this many replies (-1: never)
     std::string logPath;       // one line per command and per reply, in hex
+    std::string devicePath;    // --device: speak on this tty instead of a new pty
     // Benchmark timing (reply_timing.h).
     std::string stampPath;     // --stamp: when each reply's last byte went out
     int delayJitterUs = 0;     // --delay-jitter: extra pause of 0 to N-1 us

@@ -40,6 +40,20 @@ bool openPtyPair(PtyPair& pty) {
     return true;
 }
 
+bool openDevice(const std::string& path, PtyPair& pty) {
+    // Without O_NONBLOCK the open would wait for a carrier that a bare line
+    // never raises; once CLOCAL is set, blocking I/O is safe.
+    pty.master = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (pty.master < 0) return false;
+    pty.slavePath = path;
+    const int flags = fcntl(pty.master, F_GETFL);
+    if (!makeRaw(pty.master) || flags < 0 || fcntl(pty.master, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        closePtyPair(pty);
+        return false;
+    }
+    return true;
+}
+
 void closePtyPair(PtyPair& pty) {
     if (pty.heldSlave >= 0) close(pty.heldSlave);
     if (pty.master >= 0) close(pty.master);

@@ -17,6 +17,10 @@ struct PtyPair {
 // Opens a raw pseudo-terminal pair. Returns false with errno set on failure.
 bool openPtyPair(PtyPair& pty);
 
+// Speaks on an existing tty instead (a real port joined to the one the
+// library opens): raw, 8 bits, no modem control. Returns false with errno set.
+bool openDevice(const std::string& path, PtyPair& pty);
+
 void closePtyPair(PtyPair& pty);
 
 // The slave's line settings as the serial library set them: "line 4800
