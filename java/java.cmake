@@ -41,6 +41,9 @@ add_jar(tavrix_java_tests
 get_target_property(TAVRIX_TEST_JAR tavrix_java_tests JAR_FILE)
 
 set(TAVRIX_RUN_JUNIT ${PROJECT_SOURCE_DIR}/tools/run-junit.sh)
+# Ports opened by the tests take their lock files here, not in /var/lock.
+set(TAVRIX_TEST_LOCK_DIR ${CMAKE_BINARY_DIR}/test-locks)
+file(MAKE_DIRECTORY ${TAVRIX_TEST_LOCK_DIR})
 
 # add_junit_test(NAME <name> CLASSES <class>... [ENVIRONMENT VAR=value...])
 # One ctest entry running the given test classes in their own VM with
@@ -70,7 +73,7 @@ function(add_junit_test)
   # A library that was not built makes the entry "not run", not a failure
   # that looks like a fault of the code under test.
   set_tests_properties(${JUNIT_NAME} PROPERTIES
-                       ENVIRONMENT "${JUNIT_ENVIRONMENT}"
+                       ENVIRONMENT "WINCE_LOCK_DIR=${TAVRIX_TEST_LOCK_DIR};${JUNIT_ENVIRONMENT}"
                        REQUIRED_FILES "${natives};${TAVRIX_TEST_JAR}"
                        TIMEOUT 180)
 endfunction()

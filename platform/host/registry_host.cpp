@@ -1,6 +1,8 @@
 // The host's registry: "Drivers\BuiltIn" holds one driver key per serial
 // device of this host, as a handheld declares its serial ports. It is built
 // afresh each time it is opened, so it follows ports plugged in or removed.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -59,15 +61,20 @@ private:
 
 }  // namespace
 
+// Only what exists is listed: a mapping whose device is absent (an adapter
+// unplugged, a link to nothing) would be a name that cannot open.
 std::vector<HostSerialPort> mappedSerialPorts(const std::vector<DeviceMapping>& configured) {
+    std::vector<DWORD> seen;
     std::vector<HostSerialPort> ports;
     for (const DeviceMapping& mapping : configured) {
         DWORD index = 0;
         if (!parseComName(mapping.name, index)) continue;
-        bool seen = std::any_of(ports.begin(), ports.end(),
-                                [&](const HostSerialPort& port) { return port.comIndex == index; });
         // The first mapping of a name is the one that opens.
-        if (!seen) ports.push_back({index, mapping.path, describeHostDevice(mapping.path)});
+        if (std::find(seen.begin(), seen.end(), index) != seen.end()) continue;
+        seen.push_back(index);
+        struct stat info;
+        if (stat(mapping.path.c_str(), &info) != 0) continue;
+        ports.push_back({index, mapping.path, describeHostDevice(mapping.path)});
     }
     std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
         return a.comIndex < b.comIndex;
