@@ -24,14 +24,20 @@ std::u16string cutToFit(std::u16string text, size_t limit) {
     return text;
 }
 
-// "FTDI FT232R USB UART (/dev/ttyUSB0)", or the path alone; the description
-// gives way when both do not fit.
-std::u16string friendlyName(const std::string& path, const std::string& description) {
+// "FTDI FT232R USB UART S/N A10K3X2B (/dev/ttyUSB0)", or the path alone.
+// The serial number tells identical adapters apart, so the maker and
+// product give way first when all does not fit, then everything but the path.
+std::u16string friendlyName(const std::string& path, const DeviceDescription& description) {
     std::u16string hostPath = utf16FromUtf8(path);
-    if (description.empty()) return cutToFit(hostPath, friendlyNameLimit);
+    if (description.product.empty() && description.serialNumber.empty()) {
+        return cutToFit(hostPath, friendlyNameLimit);
+    }
     std::u16string tail = u" (" + hostPath + u")";
+    if (!description.serialNumber.empty()) tail = u"S/N " + utf16FromUtf8(description.serialNumber) + tail;
     if (tail.size() + 1 > friendlyNameLimit) return cutToFit(hostPath, friendlyNameLimit);
-    return cutToFit(utf16FromUtf8(description), friendlyNameLimit - tail.size()) + tail;
+    if (description.product.empty()) return tail;
+    if (!description.serialNumber.empty()) tail = u" " + tail;
+    return cutToFit(utf16FromUtf8(description.product), friendlyNameLimit - tail.size()) + tail;
 }
 
 std::u16string decimal(DWORD value) {

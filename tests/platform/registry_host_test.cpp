@@ -114,9 +114,11 @@ TEST_F(HostRegistryFromSysfs, PortsKeepTheirNumbersWhileDevicesComeAndGo) {
                                  serialKey(3, u"FTDI FT232R USB UART (/dev/ttyUSB0)"),
                                  serialKey(4, u"CP2102 USB to UART Bridge (/dev/ttyUSB1)"),
                              }));
-    // A name listed earlier never comes to mean another device.
-    EXPECT_EQ(wince::discoveredSerialPortPath(u"COM1:"), "/dev/ttyACM0");
+    // A name listed earlier never comes to mean another device: while its
+    // device is away it names none.
+    EXPECT_EQ(wince::discoveredSerialPortPath(u"COM1:"), "");
     sysfs.addAcm("ttyACM0", "Instrument Link");
+    EXPECT_EQ(wince::discoveredSerialPortPath(u"COM1:"), "/dev/ttyACM0");
     EXPECT_EQ(builtInKeys().front(), serialKey(1, u"Instrument Link (/dev/ttyACM0)"));
     EXPECT_EQ(builtInKeys().size(), 4u);
 }
