@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "utf16.h"
@@ -21,14 +22,30 @@
 namespace wince {
 namespace {
 
+// Fixed buffers, so the account has no destructor: a library's unload hook
+// may open a device while the process exits, after the thread's own
+// objects are gone.
+template <size_t Size>
+struct Text {
+    char chars[Size] = {};
+    void operator=(const std::string& text) {
+        const size_t length = std::min(text.size(), Size - 1);
+        text.copy(chars, length);
+        chars[length] = 0;
+    }
+    std::string str() const { return chars; }
+    bool empty() const { return chars[0] == 0; }
+};
+
 struct OpenAccount {
-    std::string name;
-    std::string path;
-    std::string reason;
-    std::string remedy;
+    Text<64> name;
+    Text<1024> path;
+    Text<256> reason;
+    Text<512> remedy;
     DWORD code = ERROR_SUCCESS;
     bool failed = false;
 };
+static_assert(std::is_trivially_destructible_v<OpenAccount>);
 
 thread_local OpenAccount account;
 
@@ -156,9 +173,9 @@ void beginOpenAccount(std::u16string_view name) {
 
 void noteOpenPath(const std::string& path) { account.path = path; }
 
-void noteOpenFailure(std::string reason, std::string remedy) {
-    account.reason = std::move(reason);
-    account.remedy = std::move(remedy);
+void noteOpenFailure(const std::string& reason, const std::string& remedy) {
+    account.reason = reason;
+    account.remedy = remedy;
 }
 
 void noteOpenErrno(int error, const std::string& path) {
@@ -187,10 +204,10 @@ void endOpenAccount(bool opened, DWORD code) {
 // "open COM1: (/dev/ttyUSB0) failed, code 5: Permission denied; the device ..."
 std::string lastOpenFailure() {
     if (!account.failed) return {};
-    std::string line = "open " + account.name;
-    line += account.path.empty() ? " (no host device)" : " (" + account.path + ")";
-    line += " failed, code " + std::to_string(account.code) + ": " + account.reason;
-    if (!account.remedy.empty()) line += "; " + account.remedy;
+    std::string line = "open " + account.name.str();
+    line += account.path.empty() ? " (no host device)" : " (" + account.path.str() + ")";
+    line += " failed, code " + std::to_string(account.code) + ": " + account.reason.str();
+    if (!account.remedy.empty()) line += "; " + account.remedy.str();
     return line;
 }
 

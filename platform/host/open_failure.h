@@ -20,7 +20,7 @@ void beginOpenAccount(std::u16string_view name);
 void noteOpenPath(const std::string& path);
 
 // Why the open failed, and what the user can do.
-void noteOpenFailure(std::string reason, std::string remedy);
+void noteOpenFailure(const std::string& reason, const std::string& remedy);
 
 // The open failed with this errno at `path`: the system's reason, and the
 // usual fix for it on Linux (group membership, the program holding the
