@@ -55,7 +55,11 @@ libs: deps-build
 # share/java and share/tavrix-natives, instrument-sim in bin. Through sudo
 # when the folder is not this user's to write.
 install: libs
-	@as_root=""; if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" != 0 ]; then as_root=sudo; fi; \
+	@as_root=""; \
+	if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" != 0 ] && [ ! -w "$(PREFIX)" ]; then \
+	  command -v sudo >/dev/null 2>&1 || \
+	    { echo "$(PREFIX) is root's: run make install as root, or stage it with DESTDIR=..."; exit 1; }; \
+	  as_root=sudo; fi; \
 	$$as_root env DESTDIR="$(DESTDIR)" cmake --install build-libs --prefix "$(PREFIX)"
 
 test: build
