@@ -4,16 +4,18 @@
 #include "open_failure.h"
 
 #include <grp.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <type_traits>
+#include <new>
 #include <vector>
 
 #include "utf16.h"
@@ -22,32 +24,50 @@
 namespace wince {
 namespace {
 
-// Fixed buffers, so the account has no destructor: a library's unload hook
-// may open a device while the process exits, after the thread's own
-// objects are gone.
-template <size_t Size>
-struct Text {
-    char chars[Size] = {};
-    void operator=(const std::string& text) {
-        const size_t length = std::min(text.size(), Size - 1);
-        text.copy(chars, length);
-        chars[length] = 0;
-    }
-    std::string str() const { return chars; }
-    bool empty() const { return chars[0] == 0; }
-};
-
 struct OpenAccount {
-    Text<64> name;
-    Text<1024> path;
-    Text<256> reason;
-    Text<512> remedy;
+    std::string name;
+    std::string path;
+    std::string reason;
+    std::string remedy;
     DWORD code = ERROR_SUCCESS;
     bool failed = false;
 };
-static_assert(std::is_trivially_destructible_v<OpenAccount>);
 
-thread_local OpenAccount account;
+// One account per thread, on the heap, reached through a plain pointer: the
+// libraries' thread-local storage must stay small (Morvane's access guard
+// puts it in the static TLS block, which dlopen can grow by a few hundred
+// bytes only), and a library's unload hook may open a device while the
+// process exits, after the thread's C++ thread-local objects are gone. The
+// account goes when its thread ends.
+thread_local OpenAccount* threadAccount = nullptr;
+
+void freeAccount(void* account) {
+    delete static_cast<OpenAccount*>(account);
+    threadAccount = nullptr;
+}
+
+// Plain constant-initialised state: an open may come from another library
+// constructor before this file's objects would be built.
+pthread_once_t accountKeyOnce = PTHREAD_ONCE_INIT;
+pthread_key_t accountKey;
+std::atomic<bool> accountKeyLive{false};
+
+void createAccountKey() { accountKeyLive = pthread_key_create(&accountKey, freeAccount) == 0; }
+
+// At dlclose or exit: a thread that ends later must not call into a library
+// that is gone (the accounts of threads still running are left behind).
+__attribute__((destructor)) void deleteAccountKey() {
+    if (accountKeyLive.exchange(false)) pthread_key_delete(accountKey);
+}
+
+OpenAccount& account() {
+    if (threadAccount == nullptr) {
+        threadAccount = new OpenAccount;
+        pthread_once(&accountKeyOnce, createAccountKey);
+        if (accountKeyLive) pthread_setspecific(accountKey, threadAccount);
+    }
+    return *threadAccount;
+}
 
 std::string groupName(gid_t gid) {
     std::vector<char> buffer(4096);
@@ -167,15 +187,15 @@ bool diagnosticsWanted() {
 }  // namespace
 
 void beginOpenAccount(std::u16string_view name) {
-    account = OpenAccount{};
-    account.name = utf8FromUtf16(name);
+    account() = OpenAccount{};
+    account().name = utf8FromUtf16(name);
 }
 
-void noteOpenPath(const std::string& path) { account.path = path; }
+void noteOpenPath(const std::string& path) { account().path = path; }
 
 void noteOpenFailure(const std::string& reason, const std::string& remedy) {
-    account.reason = reason;
-    account.remedy = remedy;
+    account().reason = reason;
+    account().remedy = remedy;
 }
 
 void noteOpenErrno(int error, const std::string& path) {
@@ -189,33 +209,42 @@ void noteOpenErrno(int error, const std::string& path) {
 }
 
 void endOpenAccount(bool opened, DWORD code) {
+    OpenAccount& ended = account();
     if (opened) {
-        account = OpenAccount{};
+        ended = OpenAccount{};
         return;
     }
-    account.failed = true;
-    account.code = code;
+    ended.failed = true;
+    ended.code = code;
     const DWORD callersError = GetLastError();
-    if (account.reason.empty()) account.reason = systemText(code);
+    if (ended.reason.empty()) ended.reason = systemText(code);
     SetLastError(callersError);
     if (diagnosticsWanted()) std::fprintf(stderr, "tavrix-natives: %s\n", lastOpenFailure().c_str());
 }
 
 // "open COM1: (/dev/ttyUSB0) failed, code 5: Permission denied; the device ..."
 std::string lastOpenFailure() {
-    if (!account.failed) return {};
-    std::string line = "open " + account.name.str();
-    line += account.path.empty() ? " (no host device)" : " (" + account.path.str() + ")";
-    line += " failed, code " + std::to_string(account.code) + ": " + account.reason.str();
-    if (!account.remedy.empty()) line += "; " + account.remedy.str();
+    if (threadAccount == nullptr || !threadAccount->failed) return {};
+    const OpenAccount& failed = *threadAccount;
+    std::string line = "open " + failed.name;
+    line += failed.path.empty() ? " (no host device)" : " (" + failed.path + ")";
+    line += " failed, code " + std::to_string(failed.code) + ": " + failed.reason;
+    if (!failed.remedy.empty()) line += "; " + failed.remedy;
     return line;
 }
 
 }  // namespace wince
 
+// Never throws: out of memory gives an empty text.
 extern "C" DWORD WINAPI HostOpenFailureText(LPWSTR lpBuffer, DWORD nSize) {
     if (lpBuffer == nullptr || nSize == 0) return 0;
-    const std::u16string text = wince::utf16FromUtf8(wince::lastOpenFailure());
+    lpBuffer[0] = 0;
+    std::u16string text;
+    try {
+        text = wince::utf16FromUtf8(wince::lastOpenFailure());
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
     DWORD length = static_cast<DWORD>(std::min<size_t>(text.size(), nSize - 1));
     // Never end on half a surrogate pair.
     if (length > 0 && length < text.size() && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF) {
