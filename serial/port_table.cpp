@@ -1,5 +1,6 @@
 #include "port_table.h"
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -149,10 +150,12 @@ ResultCode startWorker(PortSlot& slot) {
 
 // A reopened slot must never be served by the worker of its previous
 // opening, which may still be finishing its last cycle. False when that
-// worker is still running after the bound.
+// worker is still running after the bound, measured on the clock: a busy
+// machine stretches every 1 ms pause, and their sum would stretch the bound.
 bool awaitPreviousWorker(PortSlot& slot) {
-    for (DWORD waited = 0; slot.workerRunning.load(std::memory_order_acquire); waited += WORKER_EXIT_POLL_MS) {
-        if (waited >= WORKER_EXIT_BOUND_MS) return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WORKER_EXIT_BOUND_MS);
+    while (slot.workerRunning.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         Sleep(WORKER_EXIT_POLL_MS);
     }
     return true;
