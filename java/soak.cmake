@@ -21,6 +21,7 @@ endforeach()
 list(JOIN SOAK_DEVICES "," SOAK_DEVICES)
 add_custom_target(soak
   COMMAND ${CMAKE_COMMAND} -E env WINCE_DEVICES=${SOAK_DEVICES} INSTRUMENT_LINKS=${SOAK_LINKS}
+          WINCE_LOCK_DIR=${TAVRIX_TEST_LOCK_DIR}
           INSTRUMENT_SIM=$<TARGET_FILE:instrument-sim>
           ${TAVRIX_RUN_JUNIT} ${Java_JAVA_EXECUTABLE} -Xcheck:jni
           -Djava.library.path=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}

@@ -1,12 +1,16 @@
-// JNI entry points of SerialQTV for the port list and the result texts.
+// JNI entry points of SerialQTV for the port list, the result texts and the
+// account of a failed open.
 #include <mutex>
 
 #include "port_list.h"
 #include "result_text.h"
 #include "utf16_text.h"
 #include "wince_jni.h"
+#include "wince_open_failure.h"
 
 namespace {
+
+constexpr DWORD OPEN_FAILURE_TEXT_UNITS = 1024;
 
 jstring newJavaString(JNIEnv* env, const WCHAR* text, jsize length) {
     return env->NewString(asJavaChars(text), length);
@@ -33,6 +37,14 @@ Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(JNIEnv* env, jclass, jin
     std::lock_guard<std::mutex> lock(lastErrorTextLock);
     const WCHAR* text = resultText(code);
     return newJavaString(env, text, utf16Length(text));
+}
+
+// Asked on the thread that opened: the account is the thread's own.
+extern "C" JNIEXPORT jstring JNICALL
+Java_com_tavrix_tools_comm_SerialQTV_LastOpenFailure(JNIEnv* env, jclass) {
+    WCHAR text[OPEN_FAILURE_TEXT_UNITS];
+    const DWORD length = HostOpenFailureText(text, OPEN_FAILURE_TEXT_UNITS);
+    return newJavaString(env, text, static_cast<jsize>(length));
 }
 
 // A null result leaves the VM's exception (out of memory) for Java to see.

@@ -150,9 +150,9 @@ ResultCode startWorker(PortSlot& slot) {
 
 // A reopened slot must never be served by the worker of its previous
 // opening, which may still be finishing its last cycle. False when that
-// worker is still running after the bound.
+// worker is still running after the bound, measured on the clock: a busy
+// machine stretches every 1 ms pause, and their sum would stretch the bound.
 bool awaitPreviousWorker(PortSlot& slot) {
-    // Measured on the clock: a 1 ms pause may last longer on a loaded machine.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WORKER_EXIT_BOUND_MS);
     while (slot.workerRunning.load(std::memory_order_acquire)) {
         if (std::chrono::steady_clock::now() >= deadline) return false;

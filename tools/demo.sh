@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 sim=$build/bin/instrument-sim
-jar=$build/java/tavrix-natives.jar
+jar=$build/java/tavrix-console.jar
 for needed in "$sim" "$jar" "$build/lib/libserialQTV.so"; do
   if [ ! -e "$needed" ]; then
     echo "demo: $needed is missing; build first (make build)" >&2

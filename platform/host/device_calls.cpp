@@ -4,6 +4,7 @@
 
 #include "device.h"
 #include "fault_points.h"
+#include "open_failure.h"
 #include "utf16.h"
 
 namespace wince {
@@ -39,13 +40,18 @@ HANDLE registerDevice(const std::shared_ptr<Device>& device) {
 }
 
 HANDLE createFile(LPCWSTR name) {
+    beginOpenAccount(wideView(name));
     DWORD error = ERROR_SUCCESS;
     std::shared_ptr<Device> device = openDevice(wideView(name), error);
     if (!device) {
-        SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
+        if (error == ERROR_SUCCESS) error = ERROR_GEN_FAILURE;
+        endOpenAccount(false, error);
+        SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    return registerDevice(device);
+    HANDLE handle = registerDevice(device);
+    endOpenAccount(handle != INVALID_HANDLE_VALUE, GetLastError());
+    return handle;
 }
 
 }  // namespace
@@ -57,7 +63,8 @@ extern "C" {
 
 // Opens a device by its platform name, always exclusively for reading and
 // writing (access, share mode and disposition are not looked at). Errors:
-// ERROR_FILE_NOT_FOUND (no such device), ERROR_ACCESS_DENIED (already open),
+// ERROR_FILE_NOT_FOUND (no such device), ERROR_ACCESS_DENIED (already open,
+// held by another program, or not permitted to this user),
 // ERROR_NOT_SUPPORTED (mapped to something that is not a tty or stream),
 // ERROR_INVALID_PARAMETER (no name, overlapped flag), errno translations.
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, [[maybe_unused]] DWORD dwDesiredAccess,

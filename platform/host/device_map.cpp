@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "device.h"
+#include "open_failure.h"
 #include "tty_device.h"
 #include "utf16.h"
 
@@ -76,6 +77,16 @@ OpenerHolder& openerHolder() {
     return *holder;
 }
 
+void noteUnknownName() {
+    if (deviceConfig().mappingGiven) {
+        noteOpenFailure("WINCE_DEVICES does not map this name",
+                        "add it to WINCE_DEVICES (COM1:=/dev/serial/by-id/...)");
+    } else {
+        noteOpenFailure("no serial port has this name now",
+                        "plug the adapter in and pick a name from the port list (EnumPortRS)");
+    }
+}
+
 }  // namespace
 
 const std::vector<DeviceMapping>& configuredDevices() { return deviceConfig().devices; }
@@ -94,12 +105,16 @@ std::string hostPathFor(std::u16string_view name) {
 std::shared_ptr<Device> openHostDevice(std::u16string_view name, DWORD& error) {
     const std::string path = hostPathFor(name);
     if (path.empty()) {
+        noteUnknownName();
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
+    noteOpenPath(path);
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {
-        error = win32ErrorFromErrno(errno);
+        const int statError = errno;
+        noteOpenErrno(statError, path);
+        error = win32ErrorFromErrno(statError);
         return nullptr;
     }
     if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode)) return openStreamDevice(path, error);

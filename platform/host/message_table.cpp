@@ -13,10 +13,15 @@ struct SystemMessage {
 constexpr SystemMessage systemMessages[] = {
     {ERROR_SUCCESS, u"The operation succeeded.\r\n"},
     {ERROR_INVALID_FUNCTION, u"The device does not offer this function.\r\n"},
-    {ERROR_FILE_NOT_FOUND, u"No file or device answers to this name.\r\n"},
+    {ERROR_FILE_NOT_FOUND,
+     u"No file or device answers to this name (for a serial port: the name is not mapped, or "
+     u"its adapter is unplugged).\r\n"},
     {ERROR_PATH_NOT_FOUND, u"The path leads nowhere.\r\n"},
     {ERROR_TOO_MANY_OPEN_FILES, u"Too many files or devices are open at once.\r\n"},
-    {ERROR_ACCESS_DENIED, u"Access refused: the device may already be in use.\r\n"},
+    // Both causes share the code callers compare; the text names each and its fix.
+    {ERROR_ACCESS_DENIED,
+     u"Access refused: either the user may not use the device (on Linux: join the dialout "
+     u"group, then log in again) or another program holds the port (close it).\r\n"},
     {ERROR_INVALID_HANDLE, u"The handle does not name an open object.\r\n"},
     {ERROR_NOT_ENOUGH_MEMORY, u"Memory ran short for this operation.\r\n"},
     {ERROR_OUTOFMEMORY, u"Memory ran short to complete the operation.\r\n"},
@@ -43,7 +48,9 @@ constexpr SystemMessage systemMessages[] = {
     {ERROR_NOACCESS, u"The memory at this address cannot be reached.\r\n"},
     {ERROR_IO_DEVICE, u"A device input or output error stopped the request.\r\n"},
     {ERROR_OLD_WIN_VERSION, u"The program needs another version of the system.\r\n"},
-    {ERROR_DEVICE_NOT_CONNECTED, u"The device is not connected.\r\n"},
+    {ERROR_DEVICE_NOT_CONNECTED,
+     u"The device is not connected (a serial adapter unplugged, a line hung up): close the "
+     u"port and open it again once the device is back.\r\n"},
     {ERROR_TIMEOUT, u"The operation ran out of time.\r\n"},
 };
 

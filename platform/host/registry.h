@@ -62,8 +62,8 @@ RegistryBackend& hostRegistry();
 // each, with the PREFIX "COM", the INDEX of its name and a FRIENDLYNAME.
 std::shared_ptr<RegistryKey> buildBuiltInKey(const std::vector<HostSerialPort>& ports);
 
-// The COM devices of a WINCE_DEVICES mapping (other names left out), by
-// number, with what sysfs says about each.
+// The COM devices of a WINCE_DEVICES mapping whose device exists now (other
+// names and absent devices left out), by number, with what sysfs says of each.
 std::vector<HostSerialPort> mappedSerialPorts(const std::vector<DeviceMapping>& configured);
 
 // Keys open now (tests use it to find leaks).

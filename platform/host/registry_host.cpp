@@ -1,6 +1,8 @@
 // The host's registry: "Drivers\BuiltIn" holds one driver key per serial
 // device of this host, as a handheld declares its serial ports. It is built
 // afresh each time it is opened, so it follows ports plugged in or removed.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -22,14 +24,20 @@ std::u16string cutToFit(std::u16string text, size_t limit) {
     return text;
 }
 
-// "FTDI FT232R USB UART (/dev/ttyUSB0)", or the path alone; the description
-// gives way when both do not fit.
-std::u16string friendlyName(const std::string& path, const std::string& description) {
+// "FTDI FT232R USB UART S/N A10K3X2B (/dev/ttyUSB0)", or the path alone.
+// The serial number tells identical adapters apart, so the maker and
+// product give way first when all does not fit, then everything but the path.
+std::u16string friendlyName(const std::string& path, const DeviceDescription& description) {
     std::u16string hostPath = utf16FromUtf8(path);
-    if (description.empty()) return cutToFit(hostPath, friendlyNameLimit);
+    if (description.product.empty() && description.serialNumber.empty()) {
+        return cutToFit(hostPath, friendlyNameLimit);
+    }
     std::u16string tail = u" (" + hostPath + u")";
+    if (!description.serialNumber.empty()) tail = u"S/N " + utf16FromUtf8(description.serialNumber) + tail;
     if (tail.size() + 1 > friendlyNameLimit) return cutToFit(hostPath, friendlyNameLimit);
-    return cutToFit(utf16FromUtf8(description), friendlyNameLimit - tail.size()) + tail;
+    if (description.product.empty()) return tail;
+    if (!description.serialNumber.empty()) tail = u" " + tail;
+    return cutToFit(utf16FromUtf8(description.product), friendlyNameLimit - tail.size()) + tail;
 }
 
 std::u16string decimal(DWORD value) {
@@ -59,15 +67,20 @@ private:
 
 }  // namespace
 
+// Only what exists is listed: a mapping whose device is absent (an adapter
+// unplugged, a link to nothing) would be a name that cannot open.
 std::vector<HostSerialPort> mappedSerialPorts(const std::vector<DeviceMapping>& configured) {
+    std::vector<DWORD> seen;
     std::vector<HostSerialPort> ports;
     for (const DeviceMapping& mapping : configured) {
         DWORD index = 0;
         if (!parseComName(mapping.name, index)) continue;
-        bool seen = std::any_of(ports.begin(), ports.end(),
-                                [&](const HostSerialPort& port) { return port.comIndex == index; });
         // The first mapping of a name is the one that opens.
-        if (!seen) ports.push_back({index, mapping.path, describeHostDevice(mapping.path)});
+        if (std::find(seen.begin(), seen.end(), index) != seen.end()) continue;
+        seen.push_back(index);
+        struct stat info;
+        if (stat(mapping.path.c_str(), &info) != 0) continue;
+        ports.push_back({index, mapping.path, describeHostDevice(mapping.path)});
     }
     std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
         return a.comIndex < b.comIndex;

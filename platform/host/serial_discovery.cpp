@@ -1,5 +1,6 @@
 // The host's serial ports from sysfs: /sys/class/tty/NAME entries that have
-// a device behind them, with the USB maker and product where there is one.
+// a device behind them, with the USB maker, product and serial number where
+// there are some, numbered by their stable identity.
 #include "serial_discovery.h"
 
 #include <algorithm>
@@ -53,25 +54,78 @@ bool isSerialPort(const fs::path& ttyEntry) {
     return !hasNoUart(ttyEntry);
 }
 
-// The USB device a tty belongs to: usb-serial ttys sit on an interface's
-// port, two levels below the device; ACM ttys on the interface, one below.
-fs::path usbDeviceOf(const fs::path& device) {
-    std::string bus = linkTargetName(device / "subsystem");
-    if (bus == "usb-serial") return device.parent_path().parent_path();
-    if (bus == "usb") return device.parent_path();
+// Where a tty sits on the USB: its interface ("1-1.2:1.0") and the USB
+// device above it ("1-1.2"). usb-serial ttys sit on a port of the
+// interface, ACM ttys on the interface itself. Empty for other buses.
+struct UsbPlace {
+    fs::path interface;
+    fs::path device;
+    std::string portNumber;  // the port within the interface
+};
+
+UsbPlace usbPlaceOf(const fs::path& ttyDevice) {
+    const std::string bus = linkTargetName(ttyDevice / "subsystem");
+    if (bus == "usb-serial") {
+        std::string port = readAttribute(ttyDevice / "port_number");
+        return {ttyDevice.parent_path(), ttyDevice.parent_path().parent_path(), port.empty() ? "0" : port};
+    }
+    if (bus == "usb") return {ttyDevice, ttyDevice.parent_path(), "0"};
     return {};
 }
 
-std::string describeTty(const fs::path& ttyEntry) {
+UsbPlace usbPlaceOfTty(const fs::path& ttyEntry) {
     std::error_code error;
     fs::path device = fs::canonical(ttyEntry / "device", error);
-    if (error) return {};
-    fs::path usbDevice = usbDeviceOf(device);
-    if (usbDevice.empty()) return {};
-    std::string maker = readAttribute(usbDevice / "manufacturer");
-    std::string product = readAttribute(usbDevice / "product");
-    if (maker.empty() || product.empty()) return maker + product;
-    return maker + " " + product;
+    return error ? UsbPlace{} : usbPlaceOf(device);
+}
+
+DeviceDescription describeTty(const fs::path& ttyEntry) {
+    const UsbPlace place = usbPlaceOfTty(ttyEntry);
+    if (place.device.empty()) return {};
+    std::string maker = readAttribute(place.device / "manufacturer");
+    std::string product = readAttribute(place.device / "product");
+    std::string serialNumber = readAttribute(place.device / "serial");
+    if (maker.empty() || product.empty()) return {maker + product, serialNumber};
+    return {maker + " " + product, serialNumber};
+}
+
+// "1.0" of the interface "1-1.2:1.0": configuration and interface number.
+std::string interfaceSuffix(const fs::path& interface) {
+    const std::string name = interface.filename().string();
+    const size_t colon = name.find(':');
+    return colon == std::string::npos ? name : name.substr(colon + 1);
+}
+
+// The identity a port keeps across a re-plug, as /dev/serial/by-id (maker's
+// IDs and serial number) and by-path (the USB port) name it, with the
+// interface and port for adapters that have several.
+std::string serialNumberIdentity(const UsbPlace& place, const std::string& serialNumber) {
+    return "usb-id:" + readAttribute(place.device / "idVendor") + ":" +
+           readAttribute(place.device / "idProduct") + ":" + serialNumber + ":" +
+           interfaceSuffix(place.interface) + ":" + place.portNumber;
+}
+
+std::string usbPathIdentity(const UsbPlace& place) {
+    return "usb-path:" + place.device.filename().string() + ":" + interfaceSuffix(place.interface) +
+           ":" + place.portNumber;
+}
+
+// A present port and the identities it may be known by, best first.
+struct PresentPort {
+    std::string ttyName;
+    std::vector<std::string> identities;
+};
+
+PresentPort presentPort(const std::string& ttyName) {
+    PresentPort port{ttyName, {}};
+    const UsbPlace place = usbPlaceOfTty(sysfsRoot() / "class" / "tty" / ttyName);
+    if (!place.device.empty()) {
+        const std::string serialNumber = readAttribute(place.device / "serial");
+        if (!serialNumber.empty()) port.identities.push_back(serialNumberIdentity(place, serialNumber));
+        port.identities.push_back(usbPathIdentity(place));
+    }
+    port.identities.push_back("tty:" + ttyName);
+    return port;
 }
 
 // Orders ttyS2 before ttyS10: by the letters, then by the number after them.
@@ -93,15 +147,51 @@ std::vector<std::string> scanTtyNames() {
     return names;
 }
 
-// Tty names in the order they were first seen; COM number = position + 1.
+// Ports in the order they were first seen, by identity; COM number =
+// position + 1. `ttyName` is where the port was seen last; `present` says
+// whether the last scan saw it.
+struct NumberedPort {
+    std::string identity;
+    std::string ttyName;
+    bool present = false;
+};
+
 struct Numbering {
     std::mutex mutex;
-    std::vector<std::string> ttyNames;
+    std::vector<NumberedPort> ports;
 
-    DWORD numberFor(const std::string& name) {
-        auto found = std::find(ttyNames.begin(), ttyNames.end(), name);
-        if (found == ttyNames.end()) found = ttyNames.insert(ttyNames.end(), name);
-        return static_cast<DWORD>(found - ttyNames.begin()) + 1;
+    DWORD numberOf(const std::string& identity) const {
+        for (size_t i = 0; i < ports.size(); ++i) {
+            if (ports[i].identity == identity) return static_cast<DWORD>(i) + 1;
+        }
+        return 0;
+    }
+
+    // The number for a port seen now. Two ports that share an identity (two
+    // adapters sold with one serial number) fall back to the next one.
+    DWORD numberFor(const PresentPort& port) {
+        for (const std::string& identity : port.identities) {
+            DWORD number = numberOf(identity);
+            if (number != 0 && ports[number - 1].present) continue;
+            if (number == 0) {
+                ports.push_back(NumberedPort{identity, port.ttyName, false});
+                number = static_cast<DWORD>(ports.size());
+            }
+            ports[number - 1].ttyName = port.ttyName;
+            ports[number - 1].present = true;
+            return number;
+        }
+        return 0;  // its very node is numbered twice: cannot happen in one scan
+    }
+
+    void scan(const std::vector<std::string>& ttyNames, std::vector<HostSerialPort>* listed) {
+        for (NumberedPort& numbered : ports) numbered.present = false;
+        for (const std::string& name : ttyNames) {
+            const DWORD number = numberFor(presentPort(name));
+            if (number == 0 || listed == nullptr) continue;
+            listed->push_back(HostSerialPort{number, devFolder + name,
+                                             describeTty(sysfsRoot() / "class" / "tty" / name)});
+        }
     }
 };
 
@@ -114,11 +204,11 @@ Numbering& numbering() {
 
 std::vector<HostSerialPort> discoverSerialPorts() {
     std::vector<HostSerialPort> ports;
+    const std::vector<std::string> ttyNames = scanTtyNames();
     Numbering& numbers = numbering();
-    for (const std::string& name : scanTtyNames()) {
-        std::string description = describeTty(sysfsRoot() / "class" / "tty" / name);
+    {
         std::lock_guard lock(numbers.mutex);
-        ports.push_back(HostSerialPort{numbers.numberFor(name), devFolder + name, description});
+        numbers.scan(ttyNames, &ports);
     }
     std::sort(ports.begin(), ports.end(), [](const HostSerialPort& a, const HostSerialPort& b) {
         return a.comIndex < b.comIndex;
@@ -126,12 +216,12 @@ std::vector<HostSerialPort> discoverSerialPorts() {
     return ports;
 }
 
-std::string describeHostDevice(const std::string& path) {
+DeviceDescription describeHostDevice(const std::string& path) {
     std::error_code error;
     fs::path device = fs::canonical(path, error);
     if (error) return {};
     fs::path ttyEntry = sysfsRoot() / "class" / "tty" / device.filename();
-    return fs::exists(ttyEntry / "device", error) ? describeTty(ttyEntry) : std::string();
+    return fs::exists(ttyEntry / "device", error) ? describeTty(ttyEntry) : DeviceDescription{};
 }
 
 bool parseComName(std::u16string_view name, DWORD& index) {
@@ -151,22 +241,25 @@ bool parseComName(std::u16string_view name, DWORD& index) {
     return true;
 }
 
-// Scans first, so a port plugged in since the last listing gets its number.
+// Scans first, so a port plugged in since the last listing gets its number
+// and one plugged back under a new node is found there. A port that is
+// absent now names nothing: its old node may belong to another adapter.
 std::string discoveredSerialPortPath(std::u16string_view name) {
     DWORD index = 0;
     if (!parseComName(name, index)) return {};
-    discoverSerialPorts();
+    const std::vector<std::string> ttyNames = scanTtyNames();
     Numbering& numbers = numbering();
     std::lock_guard lock(numbers.mutex);
-    if (index == 0 || index > numbers.ttyNames.size()) return {};
-    return devFolder + numbers.ttyNames[index - 1];
+    numbers.scan(ttyNames, nullptr);
+    if (index == 0 || index > numbers.ports.size() || !numbers.ports[index - 1].present) return {};
+    return devFolder + numbers.ports[index - 1].ttyName;
 }
 
 #ifdef WINCE_FAULT_POINTS
 void forgetSerialPortNumbers() {
     Numbering& numbers = numbering();
     std::lock_guard lock(numbers.mutex);
-    numbers.ttyNames.clear();
+    numbers.ports.clear();
 }
 #endif
 

@@ -2,9 +2,12 @@
 //
 // sysfs is read below $WINCE_SYSFS_ROOT when that variable is set (tests
 // point it at a folder they build), else below /sys. Each scan sees the
-// ports present at that moment; a port keeps the COM number it was first
-// given for the life of the process, so a name once listed never comes to
-// mean another port.
+// ports present at that moment. A port keeps the COM number it was first
+// given for the life of the process, recognised by its stable identity: a
+// USB adapter by its serial number where it has one, else by the USB port
+// it is plugged into (as /dev/serial/by-id and by-path name them), so one
+// unplugged and plugged back under a new node keeps its number; other ports
+// by their node. A name once listed never comes to mean another port.
 #pragma once
 
 #include <string>
@@ -15,19 +18,25 @@
 
 namespace wince {
 
+// What sysfs tells about the device behind a tty.
+struct DeviceDescription {
+    std::string product;       // "FTDI FT232R USB UART" (maker and product), or empty
+    std::string serialNumber;  // the USB serial number, or empty
+};
+
 struct HostSerialPort {
-    DWORD comIndex;           // 1 for "COM1:"
-    std::string path;         // "/dev/ttyUSB0"
-    std::string description;  // "FTDI FT232R USB UART", or empty
+    DWORD comIndex;                  // 1 for "COM1:"
+    std::string path;                // "/dev/ttyUSB0"
+    DeviceDescription description;
 };
 
 // The serial ports present now, by COM number. Legacy ports with no UART
 // behind them and virtual terminals are left out.
 std::vector<HostSerialPort> discoverSerialPorts();
 
-// What sysfs says about the tty device at a host path (the USB maker and
-// product), or empty.
-std::string describeHostDevice(const std::string& path);
+// What sysfs says about the tty device at a host path (the USB maker,
+// product and serial number), or nothing.
+DeviceDescription describeHostDevice(const std::string& path);
 
 // The number of a "COMn:" name (letters in any case), false for other names.
 bool parseComName(std::u16string_view name, DWORD& index);

@@ -23,10 +23,13 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 
 #include "line_settings.h"
+#include "lock_file.h"
+#include "open_failure.h"
 #include "termios2.h"
 
 namespace wince {
@@ -156,7 +159,7 @@ struct UniqueFd {
 
 class TtyDevice final : public CommDevice {
 public:
-    TtyDevice(int fd, int readWake, int writeWake, const termios& settings);
+    TtyDevice(int fd, int readWake, int writeWake, const termios& settings, std::string lockPath);
     ~TtyDevice() override;
 
     BOOL onClose() override;
@@ -189,6 +192,7 @@ private:
     BOOL setModemLine(unsigned long request, int line);
 
     const int fd_;
+    const std::string lockPath_;  // the lock file this device took, or empty
     WakeChannel reads_;
     WakeChannel writes_;
     std::atomic<bool> closed_{false};
@@ -221,8 +225,9 @@ DCB initialDcb(const termios& settings) {
     return dcb;
 }
 
-TtyDevice::TtyDevice(int fd, int readWake, int writeWake, const termios& settings)
-    : fd_(fd), dcb_(initialDcb(settings)) {
+TtyDevice::TtyDevice(int fd, int readWake, int writeWake, const termios& settings,
+                     std::string lockPath)
+    : fd_(fd), lockPath_(std::move(lockPath)), dcb_(initialDcb(settings)) {
     reads_.fd = readWake;
     writes_.fd = writeWake;
     // Only errors from now on are the caller's.
@@ -236,9 +241,14 @@ TtyDevice::~TtyDevice() {
 }
 
 // Frees the port for the next open at once; the descriptor itself goes
-// when the last call still inside has returned.
+// when the last call still inside has returned. The lock file goes before
+// the flock, so an open in this process never finds a file naming it that
+// a closing device is about to remove; TIOCEXCL outlives the descriptor on
+// a pseudo-terminal whose master stays open, so it is lifted here.
 BOOL TtyDevice::onClose() {
     closed_ = true;
+    if (!lockPath_.empty()) releaseLockFile(lockPath_);
+    ioctl(fd_, TIOCNXCL);
     flock(fd_, LOCK_UN);
     reads_.signal();
     writes_.signal();
@@ -541,28 +551,69 @@ BOOL TtyDevice::clearError(DWORD* errors, COMSTAT* status) {
     return TRUE;
 }
 
+// The lock file taken during an open, removed again unless the open succeeds.
+class PendingLockFile {
+public:
+    explicit PendingLockFile(const LockClaim& claim)
+        : path_(claim.outcome == LockOutcome::Taken ? claim.lockPath : std::string()) {}
+    ~PendingLockFile() {
+        if (!path_.empty()) releaseLockFile(path_);
+    }
+    PendingLockFile(const PendingLockFile&) = delete;
+    PendingLockFile& operator=(const PendingLockFile&) = delete;
+    std::string keep() { return std::exchange(path_, std::string()); }
+
+private:
+    std::string path_;
+};
+
+std::shared_ptr<Device> failOpen(int osError, const std::string& path, DWORD& error) {
+    noteOpenErrno(osError, path);
+    error = win32ErrorFromErrno(osError);
+    return nullptr;
+}
+
+std::shared_ptr<Device> refuseLockedPort(const LockClaim& claim, DWORD& error) {
+    const std::string owner = claim.owner > 0 ? "process " + std::to_string(claim.owner) : "a process";
+    const std::string name = claim.owner > 0 ? processName(claim.owner) : std::string();
+    noteOpenFailure(owner + (name.empty() ? "" : " (" + name + ")") + " holds the lock file " +
+                        claim.lockPath,
+                    "close that program (a lock file whose process has ended is replaced)");
+    error = ERROR_ACCESS_DENIED;
+    return nullptr;
+}
+
+// Every alias of a device (a by-id link, a test's link) finds one lock file.
+std::string realPathOf(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return path;
+    std::string real(resolved);
+    free(resolved);
+    return real;
+}
+
 }  // namespace
 
+// Exclusive as Linux serial programs practise it: flock (keeps out root and
+// this process too), the UUCP lock file (keeps out programs that honour
+// it), and TIOCEXCL (keeps out every other opener but root).
 std::shared_ptr<Device> openTtyDevice(const std::string& path, DWORD& error) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     termios settings;
-    // flock, unlike TIOCEXCL, also keeps root and this very process out.
     if (fd.fd < 0 || tcgetattr(fd.fd, &settings) != 0 || flock(fd.fd, LOCK_EX | LOCK_NB) != 0) {
-        error = win32ErrorFromErrno(errno);
-        return nullptr;
+        return failOpen(errno, path, error);
     }
+    const LockClaim claim = claimLockFile(realPathOf(path));
+    if (claim.outcome == LockOutcome::HeldElsewhere) return refuseLockedPort(claim, error);
+    PendingLockFile lockFile(claim);
     makeRaw(settings);
-    if (tcsetattr(fd.fd, TCSANOW, &settings) != 0) {
-        error = win32ErrorFromErrno(errno);
-        return nullptr;
-    }
+    if (tcsetattr(fd.fd, TCSANOW, &settings) != 0) return failOpen(errno, path, error);
     UniqueFd readWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     UniqueFd writeWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (readWake.fd < 0 || writeWake.fd < 0) {
-        error = win32ErrorFromErrno(errno);
-        return nullptr;
-    }
-    auto device = std::make_shared<TtyDevice>(fd.fd, readWake.fd, writeWake.fd, settings);
+    if (readWake.fd < 0 || writeWake.fd < 0) return failOpen(errno, path, error);
+    auto device = std::make_shared<TtyDevice>(fd.fd, readWake.fd, writeWake.fd, settings,
+                                              lockFile.keep());
+    ioctl(fd.fd, TIOCEXCL);
     fd.release();
     readWake.release();
     writeWake.release();

@@ -437,8 +437,9 @@ TEST(RealDiscovery, ListsBothPortsAndTheAdaptersIdentity) {
         uart = uart || port.path == "/dev/ttyS1";
         if (port.path == "/dev/ttyUSB0") {
             usb = true;
-            EXPECT_NE(std::string::npos, port.description.find("QEMU USB SERIAL")) << port.description;
-            EXPECT_NE(std::string::npos, port.description.find("QEMU")) << port.description;
+            EXPECT_NE(std::string::npos, port.description.product.find("QEMU USB SERIAL")) << port.description.product;
+            EXPECT_NE(std::string::npos, port.description.product.find("QEMU")) << port.description.product;
+            EXPECT_EQ("TVX0001", port.description.serialNumber);
         }
     }
     EXPECT_TRUE(uart);

@@ -31,17 +31,38 @@ public:
 
     const std::filesystem::path& root() const { return root_; }
 
+    // A USB adapter as sysfs shows it: its USB device is named after the
+    // port it is plugged into ("1-1.2"), which is what stays the same when
+    // it comes back there.
+    struct UsbAdapter {
+        std::string maker;
+        std::string product;
+        std::string serialNumber;  // empty: the adapter has none
+        std::string usbPort = "1-1";
+        std::string vendorId = "0403";
+        std::string productId = "6001";
+    };
+
     // A usb-serial adapter (ttyUSBn): the tty hangs off a port of the
-    // interface; maker and product sit on the USB device two levels up.
-    void addUsbSerial(const std::string& name, const std::string& maker,
-                      const std::string& product) {
-        std::filesystem::path usbDevice = root_ / "devices" / "usb1" / ("1-" + name);
-        std::filesystem::path port = usbDevice / "1-1:1.0" / name;
+    // interface; maker, product and serial number sit on the USB device two
+    // levels up.
+    void plugUsbSerial(const std::string& name, const UsbAdapter& adapter) {
+        std::filesystem::path usbDevice = root_ / "devices" / "usb1" / adapter.usbPort;
+        std::filesystem::path port = usbDevice / (adapter.usbPort + ":1.0") / name;
         std::filesystem::create_directories(port);
-        if (!maker.empty()) write(usbDevice / "manufacturer", maker);
-        if (!product.empty()) write(usbDevice / "product", product);
+        writeIfGiven(usbDevice / "manufacturer", adapter.maker);
+        writeIfGiven(usbDevice / "product", adapter.product);
+        writeIfGiven(usbDevice / "serial", adapter.serialNumber);
+        write(usbDevice / "idVendor", adapter.vendorId);
+        write(usbDevice / "idProduct", adapter.productId);
+        write(port / "port_number", "0");
         std::filesystem::create_directory_symlink(root_ / "bus" / "usb-serial", port / "subsystem");
         addTty(name, port);
+    }
+
+    void addUsbSerial(const std::string& name, const std::string& maker,
+                      const std::string& product) {
+        plugUsbSerial(name, UsbAdapter{maker, product, "", "1-" + name});
     }
 
     // A CDC ACM modem (ttyACMn): the tty hangs off the interface itself.
@@ -73,10 +94,22 @@ public:
         std::filesystem::create_directory_symlink(target, root_ / "class" / "tty" / name);
     }
 
-    // The device goes away, as when an adapter is unplugged.
+    // The device goes away, as when an adapter is unplugged: its tty and,
+    // for a USB device, the USB device with everything below it.
     void remove(const std::string& name) {
-        std::filesystem::remove_all(root_ / "class" / "tty" / name);
-        std::filesystem::remove_all(root_ / "devices" / "usb1" / ("1-" + name));
+        std::filesystem::path entry = root_ / "class" / "tty" / name;
+        std::error_code error;
+        std::filesystem::path device = std::filesystem::canonical(entry / "device", error);
+        std::filesystem::remove_all(entry);
+        if (error) return;
+        const std::filesystem::path usbRoot = std::filesystem::canonical(root_) / "devices" / "usb1";
+        for (std::filesystem::path up = device; up.has_parent_path() && up != up.parent_path();
+             up = up.parent_path()) {
+            if (up.parent_path() == usbRoot) {
+                std::filesystem::remove_all(up);
+                return;
+            }
+        }
     }
 
 private:
@@ -87,6 +120,9 @@ private:
     }
     static void write(const std::filesystem::path& file, const std::string& text) {
         std::ofstream(file) << text << "\n";
+    }
+    static void writeIfGiven(const std::filesystem::path& file, const std::string& text) {
+        if (!text.empty()) write(file, text);
     }
 
     std::filesystem::path root_;

@@ -11,6 +11,7 @@
 #include "fake_sysfs.h"
 #include "registry.h"
 #include "serial_discovery.h"
+#include "utf16.h"
 #include "wince.h"
 
 namespace {
@@ -113,9 +114,11 @@ TEST_F(HostRegistryFromSysfs, PortsKeepTheirNumbersWhileDevicesComeAndGo) {
                                  serialKey(3, u"FTDI FT232R USB UART (/dev/ttyUSB0)"),
                                  serialKey(4, u"CP2102 USB to UART Bridge (/dev/ttyUSB1)"),
                              }));
-    // A name listed earlier never comes to mean another device.
-    EXPECT_EQ(wince::discoveredSerialPortPath(u"COM1:"), "/dev/ttyACM0");
+    // A name listed earlier never comes to mean another device: while its
+    // device is away it names none.
+    EXPECT_EQ(wince::discoveredSerialPortPath(u"COM1:"), "");
     sysfs.addAcm("ttyACM0", "Instrument Link");
+    EXPECT_EQ(wince::discoveredSerialPortPath(u"COM1:"), "/dev/ttyACM0");
     EXPECT_EQ(builtInKeys().front(), serialKey(1, u"Instrument Link (/dev/ttyACM0)"));
     EXPECT_EQ(builtInKeys().size(), 4u);
 }
@@ -129,37 +132,42 @@ TEST_F(HostRegistryFromSysfs, LongDescriptionGivesWayToThePath) {
     EXPECT_EQ(friendlyName.substr(friendlyName.size() - 15), u" (/dev/ttyUSB0)");
 }
 
-TEST(HostRegistryFromMapping, OneDriverKeyPerMappedComDeviceInNumberOrder) {
+std::u16string friendlyNameOf(const wince::RegistryKey& driver) {
+    const wince::RegistryValue* value = driver.findValue(u"FRIENDLYNAME");
+    if (value == nullptr) return u"(none)";
+    return reinterpret_cast<const char16_t*>(value->data.data());
+}
+
+TEST(HostRegistryFromMapping, OneDriverKeyPerMappedComDeviceThatExistsInNumberOrder) {
     FakeSysfs sysfs;
     sysfs.addUsbSerial("ttyUSB7", "FTDI", "FT232R USB UART");
-    // A stand-in for /dev/ttyUSB7 that sysfs describes.
+    // Stand-ins for /dev/ttyUSB7 (which sysfs describes) and for a terminal.
     std::filesystem::path device = sysfs.root() / "ttyUSB7";
+    std::filesystem::path terminal = sysfs.root() / "pts7";
     std::ofstream(device).put('\n');
+    std::ofstream(terminal).put('\n');
+    const std::string absent = (sysfs.root() / "gone").string();
 
     std::vector<wince::DeviceMapping> mapping = {
-        {u"COM2:", "/dev/pts/7"},
+        {u"COM2:", terminal.string()},
         {u"OBX0:", "/tmp/obx"},
         {u"COM1:", device.string()},
-        {u"COM2:", "/dev/pts/9"},
+        {u"COM2:", device.string()},
+        {u"COM3:", absent},
+        {u"COM4:", absent},  // the first mapping of a name is the one that opens
+        {u"COM4:", terminal.string()},
     };
     auto builtIn = wince::buildBuiltInKey(wince::mappedSerialPorts(mapping));
     ASSERT_EQ(builtIn->subKeys.size(), 2u);
     const wince::RegistryKey& first = *builtIn->subKeys[0];
     EXPECT_EQ(first.name, u"Serial1");
-    std::u16string expected = u"FTDI FT232R USB UART (";
-    for (char c : device.string()) expected += static_cast<char16_t>(c);
-    expected += u")";
-    const wince::RegistryValue* friendlyName = first.findValue(u"FRIENDLYNAME");
-    ASSERT_NE(friendlyName, nullptr);
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(friendlyName->data.data())),
-              expected);
+    EXPECT_EQ(friendlyNameOf(first), u"FTDI FT232R USB UART (" +
+                                         wince::utf16FromUtf8(device.string()) + u")");
     const wince::RegistryKey& second = *builtIn->subKeys[1];
     const wince::RegistryValue* index = second.findValue(u"INDEX");
     ASSERT_NE(index, nullptr);
     EXPECT_EQ(index->data, (std::vector<BYTE>{2, 0, 0, 0}));
-    friendlyName = second.findValue(u"FRIENDLYNAME");
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(friendlyName->data.data())),
-              u"/dev/pts/7");
+    EXPECT_EQ(friendlyNameOf(second), wince::utf16FromUtf8(terminal.string()));
     EXPECT_EQ(second.findValue(u"PREFIX")->data.size(), sizeof(u"COM"));
 }
 

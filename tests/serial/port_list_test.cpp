@@ -263,4 +263,61 @@ TEST_F(PortListOnHost, AdapterPluggedInOrRemovedShowsInTheNextListing) {
     EXPECT_EQ(wince::discoveredSerialPortPath(u"COM3:"), "/dev/ttyACM0");
 }
 
+using Adapter = FakeSysfs::UsbAdapter;
+
+TEST_F(PortListOnHost, AdapterPluggedBackUnderANewNodeKeepsItsNumber) {
+    sysfs.plugUsbSerial("ttyUSB0", Adapter{"FTDI", "FT232R USB UART", "A10K3X2B", "1-1"});
+    sysfs.plugUsbSerial("ttyUSB1", Adapter{"", "USB Serial", "", "1-2", "1a86", "7523"});
+    EXPECT_EQ(listing(), (Texts{u"COM1: <FTDI FT232R USB UART S/N A10K3X2B (/dev/ttyUSB0)>",
+                                u"COM2: <USB Serial (/dev/ttyUSB1)>"}));
+
+    // While it is away another adapter takes its node: COM1: names nothing,
+    // never the newcomer.
+    sysfs.remove("ttyUSB0");
+    sysfs.plugUsbSerial("ttyUSB0", Adapter{"Prolific", "USB-Serial Controller", "P9", "1-3"});
+    EXPECT_EQ(listing(), (Texts{u"COM2: <USB Serial (/dev/ttyUSB1)>",
+                                u"COM3: <Prolific USB-Serial Controller S/N P9 (/dev/ttyUSB0)>"}));
+    EXPECT_EQ(wince::discoveredSerialPortPath(u"COM1:"), "");
+
+    // Back under a new node, in another USB port: known by its serial number.
+    sysfs.plugUsbSerial("ttyUSB2", Adapter{"FTDI", "FT232R USB UART", "A10K3X2B", "1-4"});
+    EXPECT_EQ(wince::discoveredSerialPortPath(u"COM1:"), "/dev/ttyUSB2");
+    // Without a serial number: known by the USB port it comes back to.
+    sysfs.remove("ttyUSB1");
+    sysfs.plugUsbSerial("ttyUSB5", Adapter{"", "USB Serial", "", "1-2", "1a86", "7523"});
+    EXPECT_EQ(listing(), (Texts{u"COM1: <FTDI FT232R USB UART S/N A10K3X2B (/dev/ttyUSB2)>",
+                                u"COM2: <USB Serial (/dev/ttyUSB5)>",
+                                u"COM3: <Prolific USB-Serial Controller S/N P9 (/dev/ttyUSB0)>"}));
+}
+
+TEST_F(PortListOnHost, IdenticalAdaptersAreToldApartByTheirSerialNumbers) {
+    sysfs.plugUsbSerial("ttyUSB0", Adapter{"FTDI", "FT232R USB UART", "AAA111", "1-1"});
+    sysfs.plugUsbSerial("ttyUSB1", Adapter{"FTDI", "FT232R USB UART", "BBB222", "1-2"});
+    EXPECT_EQ(listing(), (Texts{u"COM1: <FTDI FT232R USB UART S/N AAA111 (/dev/ttyUSB0)>",
+                                u"COM2: <FTDI FT232R USB UART S/N BBB222 (/dev/ttyUSB1)>"}));
+    // Both unplugged and plugged back the other way round, nodes swapped.
+    sysfs.remove("ttyUSB0");
+    sysfs.remove("ttyUSB1");
+    sysfs.plugUsbSerial("ttyUSB0", Adapter{"FTDI", "FT232R USB UART", "BBB222", "1-1"});
+    sysfs.plugUsbSerial("ttyUSB1", Adapter{"FTDI", "FT232R USB UART", "AAA111", "1-2"});
+    EXPECT_EQ(listing(), (Texts{u"COM1: <FTDI FT232R USB UART S/N AAA111 (/dev/ttyUSB1)>",
+                                u"COM2: <FTDI FT232R USB UART S/N BBB222 (/dev/ttyUSB0)>"}));
+}
+
+TEST_F(PortListOnHost, AdaptersSharingOneSerialNumberStillGetANumberEach) {
+    sysfs.plugUsbSerial("ttyUSB0", Adapter{"", "CP2102", "0001", "1-1"});
+    sysfs.plugUsbSerial("ttyUSB1", Adapter{"", "CP2102", "0001", "1-2"});
+    EXPECT_EQ(listing(), (Texts{u"COM1: <CP2102 S/N 0001 (/dev/ttyUSB0)>",
+                                u"COM2: <CP2102 S/N 0001 (/dev/ttyUSB1)>"}));
+    EXPECT_EQ(wince::discoveredSerialPortPath(u"COM2:"), "/dev/ttyUSB1");
+}
+
+TEST_F(PortListOnHost, SerialNumberAndPathOutlastALongProductName) {
+    sysfs.plugUsbSerial("ttyUSB0", Adapter{"Maker", std::string(150, 'p'), "SN42", "1-1"});
+    const std::u16string element = listing().at(0);
+    EXPECT_EQ(element.size(), std::u16string(u"COM1: <>").size() + 99);
+    EXPECT_EQ(element.substr(0, 13), u"COM1: <Maker ");
+    EXPECT_EQ(element.substr(element.size() - 25), u" S/N SN42 (/dev/ttyUSB0)>");
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "chaos.h"
@@ -202,23 +203,29 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    auto options = parseOptions(argc, argv);
-    if (!options) return 2;
+    SimOptions options;
+    switch (parseOptions(argc, argv, options)) {
+    case ParseOutcome::Help: return 0;
+    case ParseOutcome::Error: return 2;
+    case ParseOutcome::Run: break;
+    }
     installSignalHandlers();
-    TrafficLog log(options->logPath);
-    if (log.failed(options->logPath)) {
-        std::perror(options->logPath.c_str());
+    TrafficLog log(options.logPath);
+    if (log.failed(options.logPath)) {
+        std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, options.logPath.c_str(),
+                     std::strerror(errno));
         return 1;
     }
     PtyPair pty;
-    const bool opened = options->devicePath.empty() ? openPtyPair(pty) : openDevice(options->devicePath, pty);
+    const bool opened = options.devicePath.empty() ? openPtyPair(pty) : openDevice(options.devicePath, pty);
     if (!opened) {
-        std::perror(options->devicePath.empty() ? "instrument-sim: pseudo-terminal" : options->devicePath.c_str());
+        std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name,
+                     options.devicePath.empty() ? "pseudo-terminal" : options.devicePath.c_str(), std::strerror(errno));
         return 1;
     }
     std::printf("%s\n", pty.slavePath.c_str());
     std::fflush(stdout);
-    Simulator(*options, pty, log).run();
+    Simulator(options, pty, log).run();
     closePtyPair(pty);
     return 0;
 }

@@ -27,6 +27,8 @@ struct SimOptions {
     ChaosOptions chaos;        // --chaos SEED and its settings (chaos.h)
 };
 
-// Parses argv; prints the reason and the usage to stderr and returns nothing
-// when the command line is wrong.
-std::optional<SimOptions> parseOptions(int argc, char** argv);
+enum class ParseOutcome { Run, Help, Error };
+
+// Parses argv with getopt_long into `options`. Help: the usage went to
+// stdout. Error: the reason, after the program's name, went to stderr.
+ParseOutcome parseOptions(int argc, char** argv, SimOptions& options);

@@ -12,7 +12,12 @@ public class SystemTool {
         System.loadLibrary("Morvane");
     }
 
-    /** Asks the kernel to restart the device; nonzero when it accepted (it then does not return). */
+    /**
+     * On the handheld, asks the kernel to restart the device: nonzero when it
+     * accepted (the device then restarts and the call does not return). On a
+     * Linux host it is refused and returns 0: restarting the machine that
+     * runs the VM is never what a desktop caller wants.
+     */
     public static native int SoftReset();
 
     /**

@@ -43,4 +43,15 @@ public class SerialQTV {
 
     /** The text of a result code. */
     public static native String ExpliciteLastError(int code);
+
+    /**
+     * Why the last open on the calling thread failed, in the host's terms:
+     * the host device, the system's reason and the usual fix, as one line
+     * ("open COM1: (/dev/ttyUSB0) failed, code 5: Permission denied; ...").
+     * Empty when that open succeeded or the platform has nothing more to say
+     * than the result code. Setting the environment variable
+     * WINCE_OPEN_DIAGNOSTICS=1 prints the same line on stderr at each failed
+     * open; by default nothing is printed.
+     */
+    public static native String LastOpenFailure();
 }

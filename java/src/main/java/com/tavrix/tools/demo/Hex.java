@@ -22,12 +22,19 @@ final class Hex {
         return format(bytes, bytes.length);
     }
 
-    /** Parses hex bytes separated by blanks or commas, or written together ("80F010"). */
+    /**
+     * Parses hex bytes separated by blanks or commas, or written together
+     * ("80F010"); anything else (a sign, a "0x", a letter past F) is refused
+     * with an IllegalArgumentException that names the bad token.
+     */
     static byte[] parse(String text) {
         ByteArrayOutputStream bytes = new ByteArrayOutputStream();
         for (String token : text.trim().split("[\\s,]+")) {
             if (token.isEmpty()) {
                 continue;
+            }
+            if (!token.matches("[0-9A-Fa-f]+")) {
+                throw new IllegalArgumentException("not hex: " + token);
             }
             if (token.length() > 2 && token.length() % 2 != 0) {
                 throw new IllegalArgumentException("odd number of hex digits: " + token);

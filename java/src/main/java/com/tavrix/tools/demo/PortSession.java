@@ -30,6 +30,7 @@ final class PortSession {
         int[] portIndex = {-1};
         int opened = family.open(portName, baudRate, portIndex);
         if (!succeeded(family.openNative(), opened)) {
+            printWhyTheOpenFailed();
             return false;
         }
         out.println(row(family.openNative(), "port " + portIndex[0]));
@@ -63,6 +64,19 @@ final class PortSession {
         }
         out.println(row(call, "failed: " + code + " \"" + SerialQTV.ExpliciteLastError(code) + "\""));
         return false;
+    }
+
+    // The host's account: its device, the system's reason and the fix.
+    private void printWhyTheOpenFailed() {
+        String why;
+        try {
+            why = SerialQTV.LastOpenFailure();
+        } catch (UnsatisfiedLinkError e) {
+            return;  // a library that does not tell
+        }
+        if (!why.isEmpty()) {
+            out.println(row("why", why));
+        }
     }
 
     private void warnOnWrongChecksum(byte[] command) {

@@ -60,6 +60,31 @@ class ListsAndTextsTest {
         }
     }
 
+    @Test
+    void aFailedOpenTellsWhyOnTheThreadThatOpened() throws Exception {
+        int[] portIndex = {-1};
+        assertEquals(2, SerialQTV.InitRS_VX9("COM3:", portIndex));
+        assertEquals("open COM3: (no host device) failed, code 2: WINCE_DEVICES does not map this name;"
+                + " add it to WINCE_DEVICES (COM1:=/dev/serial/by-id/...)", SerialQTV.LastOpenFailure());
+        // Another thread has its own account.
+        String[] elsewhere = {null};
+        Thread other = new Thread(() -> elsewhere[0] = SerialQTV.LastOpenFailure());
+        other.start();
+        other.join();
+        assertEquals("", elsewhere[0]);
+
+        try (InstrumentSim sim = InstrumentSim.start("COM1:", Family.VX9);
+                OpenPorts ports = new OpenPorts()) {
+            int port = ports.open(Family.VX9, "COM1:");
+            assertEquals("", SerialQTV.LastOpenFailure(), "after a successful open");
+            assertEquals(5, SerialQTV.InitRS_VX9("COM1:", portIndex));
+            String why = SerialQTV.LastOpenFailure();
+            assertTrue(why.startsWith("open COM1: (") && why.contains("failed, code 5: the port is already open"),
+                    why);
+            ports.close(port);
+        }
+    }
+
     /** The device names of the elements, the part before the blank. */
     private static String[] portNames(String[] listed) {
         String[] names = new String[listed.length];
