@@ -63,7 +63,7 @@ install: libs
 	$$as_root env DESTDIR="$(DESTDIR)" cmake --install build-libs --prefix "$(PREFIX)"
 
 test: build
-	ctest --preset default -j 8
+	ctest --preset default
 
 # The serial suite against the kernel's real drivers (a 16550 and an FTDI
 # USB adapter) in a QEMU guest; tests/drivers/run.sh, as root.
@@ -76,14 +76,14 @@ test-drivers: deps
 test-tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS) --target serial_tests platform_tests
-	ctest --preset tsan -j 8 -L 'serial|platform'
+	ctest --preset tsan -L 'serial|platform'
 
 # The whole C++ suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 # (The JUnit entries load the shipped libraries into a VM: not run here.)
 test-asan: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS) --target serial_tests platform_tests systools_tests
-	ctest --preset asan -j 8 -L 'serial|platform|systools'
+	ctest --preset asan -L 'serial|platform|systools'
 
 # The libFuzzer targets (clang), each run FUZZ_SECONDS from its seeds in
 # fuzz/corpus/; fails on any crash or broken contract.
