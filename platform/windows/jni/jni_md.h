@@ -1,5 +1,5 @@
 /* The machine-dependent part of the JNI declarations for a Windows build,
-   written from the JNI specification: natives are exported from the DLL and
+   as the Java VM on Windows expects it: natives are exported from the DLL and
    use the __stdcall convention (which x86-64 ignores); jint is a 32-bit
    long and jlong a 64-bit integer, as the Windows VM defines them. */
 #ifndef _JAVASOFT_JNI_MD_H_
