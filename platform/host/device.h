@@ -43,11 +43,7 @@ using DeviceOpener =
 // The host's own opener: WINCE_DEVICES maps names to host paths.
 std::shared_ptr<Device> openHostDevice(std::u16string_view name, DWORD& error);
 
-// Tests put an opener of their own in front of the host's (null restores
-// the host's). The shipped libraries never call it.
-void setDeviceOpener(DeviceOpener opener);
-
-// What CreateFileW opens: the test's opener first; a name it does not know
+// What CreateFileW opens: an installed opener (seams.h) first; a name it does not know
 // (ERROR_FILE_NOT_FOUND) goes on to openHostDevice.
 std::shared_ptr<Device> openDevice(std::u16string_view name, DWORD& error);
 

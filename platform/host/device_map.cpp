@@ -9,6 +9,7 @@
 
 #include "device.h"
 #include "open_failure.h"
+#include "seams.h"
 #include "tty_device.h"
 #include "utf16.h"
 

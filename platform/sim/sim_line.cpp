@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "device.h"
+#include "seams.h"
 #include "sim.h"
 #include "sim_detail.h"
 
