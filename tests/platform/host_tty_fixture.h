@@ -12,10 +12,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "kernel_object.h"
+#include "port_map.h"
 #include "wince.h"
 
 namespace host_tty {
@@ -26,8 +28,8 @@ inline long long millisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// WINCE_DEVICES is read once per process, so the names point at symlinks in
-// a folder of this process; each test points "COM7:" at its own terminal.
+// The installed port map names symlinks in a folder of this process; each
+// test points "COM7:" at its own terminal.
 inline std::string& folderPath() {
     static std::string path;
     return path;
@@ -43,7 +45,7 @@ inline const std::string& deviceFolder() {
         std::atexit(removeFolder);
         const std::string mapping =
             "COM7:=" + path + "/com7,com8=/dev/null,COM9:=" + path + "/gone";
-        setenv("WINCE_DEVICES", mapping.c_str(), 1);
+        wince::installPortMap(std::make_shared<wince::PortMap>(wince::PortMap::parse(mapping)));
     }
     return path;
 }
