@@ -13,8 +13,8 @@ public:
 
     std::string unavailable() const { return {}; }
     void start() {
-        // The host's port map is read once per process, at the first name
-        // no line answers to (unknownName): it must already hold the pty's.
+        // A name no line answers to (unknownName) goes on to the host's port
+        // map: the test's own map must be in place, not the host's ports.
         host_tty::deviceFolder();
         wince::sim::reset();
         line_ = wince::sim::addLine(u"SIMA:");
