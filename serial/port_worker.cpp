@@ -180,8 +180,7 @@ DWORD offerToRecognizer(PortSlot& slot) {
         return BUSY_PAUSE_MS;
     }
     slot.replyOverflow = 0;
-    // Only the low byte of a recogniser's result says found or not found (a bool keeps its value).
-    if (!(slot.recognizer(slot) & 0xFF)) {
+    if (!slot.recognizer(slot)) {
         slot.replyWanted.store(HANDOVER_RAISED, std::memory_order_release);
         return IDLE_PAUSE_MS;
     }
