@@ -69,7 +69,7 @@ test: build
 # USB adapter) in a QEMU guest; tests/drivers/run.sh, as root.
 test-drivers: deps
 	cmake --preset default >/dev/null
-	cmake --build --preset default -j $(JOBS) --target driver_tests instrument-sim
+	cmake --build --preset default -j $(JOBS) --target driver_tests instrument-sim tavrix_console
 	tests/drivers/run.sh build
 
 # The worker and exchange tests under ThreadSanitizer.

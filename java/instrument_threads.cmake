@@ -1,7 +1,3 @@
 # One thread per instrument: four threads opening, exchanging with and
 # closing their own ports at once, for 20 s (included by java.cmake).
-if(NOT TARGET instrument-sim OR NOT TARGET tavrix_java_tests)
-  return()
-endif()
-
 add_serial_junit_test(OneThreadPerInstrument com.tavrix.tools.comm.OneThreadPerInstrumentTest)

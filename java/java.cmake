@@ -31,14 +31,8 @@ add_jar(tavrix_console
 get_target_property(TAVRIX_CONSOLE_JAR tavrix_console JAR_FILE)
 
 # The native libraries the Java classes load, built with the jar.
-set(TAVRIX_NATIVE_TARGETS serialQTV)
-if(TARGET Morvane)
-  list(APPEND TAVRIX_NATIVE_TARGETS Morvane)
-endif()
-add_dependencies(tavrix_java ${TAVRIX_NATIVE_TARGETS})
-if(TARGET instrument-sim)
-  add_dependencies(tavrix_java instrument-sim)
-endif()
+set(TAVRIX_NATIVE_TARGETS serialQTV Morvane)
+add_dependencies(tavrix_java ${TAVRIX_NATIVE_TARGETS} instrument-sim)
 
 if(NOT BUILD_TESTING)
   return()
@@ -116,22 +110,20 @@ function(add_serial_junit_test name)
                              INSTRUMENT_SIM=$<TARGET_FILE:instrument-sim>)
 endfunction()
 
-if(TARGET instrument-sim)
-  set(tests com.tavrix.tools.comm)
-  add_serial_junit_test(Exchange ${tests}.ExchangeTest)
-  add_serial_junit_test(LineTrouble ${tests}.LineTroubleTest)
-  add_serial_junit_test(BadInput ${tests}.BadInputTest)
-  add_serial_junit_test(BadChecksum ${tests}.BadChecksumTest)
-  add_serial_junit_test(Hangup ${tests}.HangupTest)
-  # The console as its own process, from its jar.
-  add_serial_junit_test(Console ${tests}.ConsoleProcessTest)
-  set_property(TEST Java.Console APPEND PROPERTY ENVIRONMENT
-               TAVRIX_CONSOLE_JAR=${TAVRIX_CONSOLE_JAR}
-               TAVRIX_LIBRARY_DIR=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}
-               TAVRIX_VERSION=${PROJECT_VERSION})
-  set_property(TEST Java.Console APPEND PROPERTY REQUIRED_FILES ${TAVRIX_CONSOLE_JAR})
-  add_dependencies(tavrix_java_tests tavrix_console)
-endif()
+set(tests com.tavrix.tools.comm)
+add_serial_junit_test(Exchange ${tests}.ExchangeTest)
+add_serial_junit_test(LineTrouble ${tests}.LineTroubleTest)
+add_serial_junit_test(BadInput ${tests}.BadInputTest)
+add_serial_junit_test(BadChecksum ${tests}.BadChecksumTest)
+add_serial_junit_test(Hangup ${tests}.HangupTest)
+# The console as its own process, from its jar.
+add_serial_junit_test(Console ${tests}.ConsoleProcessTest)
+set_property(TEST Java.Console APPEND PROPERTY ENVIRONMENT
+             TAVRIX_CONSOLE_JAR=${TAVRIX_CONSOLE_JAR}
+             TAVRIX_LIBRARY_DIR=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}
+             TAVRIX_VERSION=${PROJECT_VERSION})
+set_property(TEST Java.Console APPEND PROPERTY REQUIRED_FILES ${TAVRIX_CONSOLE_JAR})
+add_dependencies(tavrix_java_tests tavrix_console)
 
 # Other java/*.cmake files add entries of their own with add_junit_test.
 file(GLOB TAVRIX_JUNIT_FRAGMENTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cmake)

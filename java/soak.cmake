@@ -3,10 +3,6 @@
 # every `make test`: SOAK_EXCHANGES exchanges (20000) or SOAK_SECONDS (170),
 # whichever ends first. The target `soak` (`make soak`) runs the same test
 # with the caller's SOAK_* settings and no ctest time limit.
-if(NOT TARGET instrument-sim OR NOT TARGET tavrix_java_tests)
-  return()
-endif()
-
 set(SOAK_CLASS com.tavrix.tools.comm.SoakTest)
 add_serial_junit_test(Soak ${SOAK_CLASS})
 set_tests_properties(Java.Soak PROPERTIES LABELS soak TIMEOUT 300)

@@ -1,8 +1,4 @@
 # The system-tools JUnit tests (included by java.cmake).
-if(NOT TARGET Morvane)
-  return()
-endif()
-
 # A Morvane whose processor and bus are simulated, in a folder of its own,
 # so that a real VM can see SetNonStandardBaudRate's exception here.
 set(MORVANE_SIMULATED_DIR ${CMAKE_LIBRARY_OUTPUT_DIRECTORY}/simulated)
@@ -14,11 +10,7 @@ target_link_options(MorvaneSimulated PRIVATE -Wl,--no-undefined -Wl,--exclude-li
 set_target_properties(MorvaneSimulated PROPERTIES
                       OUTPUT_NAME Morvane
                       LIBRARY_OUTPUT_DIRECTORY ${MORVANE_SIMULATED_DIR})
-if(TARGET tavrix_java_tests)
-  add_dependencies(tavrix_java_tests MorvaneSimulated)
-else()
-  return()
-endif()
+add_dependencies(tavrix_java_tests MorvaneSimulated)
 
 add_junit_test(NAME Java.SystemTool CLASSES com.tavrix.tools.SystemToolTest)
 add_junit_test(NAME Java.SystemToolProcesses

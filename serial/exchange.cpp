@@ -132,8 +132,10 @@ ResultCode receiveReply(int32_t index, uint8_t* reply, int32_t capacity, int32_t
         slot.replyDest = reply;
         slot.replyCapacity = capacity;
         ResultCode result = awaitReply(slot);
-        // A frame too long for the caller's array would come back just as long.
-        if (result == 0 || result == static_cast<ResultCode>(ERROR_INSUFFICIENT_BUFFER)) {
+        // A frame too long for the caller's array would come back just as
+        // long; a device that is gone answers no resend.
+        if (result == 0 || result == static_cast<ResultCode>(ERROR_INSUFFICIENT_BUFFER) ||
+            result == static_cast<ResultCode>(ERROR_DEVICE_NOT_CONNECTED)) {
             receiveRetries[index] = 0;
             return result;
         }

@@ -13,5 +13,6 @@ ResultCode awaitReply(PortSlot& slot);
 ResultCode sendMessage(int32_t index, const uint8_t* message, int32_t length);
 // Waits for a reply frame into `reply` (room for `capacity` bytes), its
 // length into `lengthCell`; up to 4 waits with the last message resent
-// between them.
+// between them. A device that is gone ends it at once with
+// ERROR_DEVICE_NOT_CONNECTED.
 ResultCode receiveReply(int32_t index, uint8_t* reply, int32_t capacity, int32_t* lengthCell);

@@ -22,7 +22,8 @@ constexpr int RX_WINDOW_LIMIT = 2047;  // the worker never stores at or past thi
 struct PortSlot;
 
 // Decides whether the receive window holds a complete reply frame of the
-// port's family; when it does, delivers it to the waiting caller.
+// port's family; when it does, delivers it to the waiting caller. Only the
+// low byte of a recogniser's result says found or not; a bool is exactly that.
 using FrameRecognizer = bool (*)(PortSlot& slot);
 
 // States of a hand-over flag (`writeRequested`, `replyWanted`). The Java side

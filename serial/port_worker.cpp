@@ -113,7 +113,14 @@ void readStep(PortSlot& slot, WorkerState& state) {
     const int32_t room = std::min(RX_WINDOW_LIMIT - end, MAX_READ_BYTES);
     HANDLE port = devicePort(slot);
     COMSTAT status{};
-    ClearCommError(port, nullptr, &status);
+    if (!ClearCommError(port, nullptr, &status)) {
+        // A device that is gone (unplugged, hung up) will not answer: that
+        // takes the error path, which ends a reply's wait at once.
+        if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED) {
+            slot.readError.store(ERROR_DEVICE_NOT_CONNECTED, std::memory_order_release);
+        }
+        return;
+    }
     if (status.cbInQue == 0 || room <= 0) return;
 
     DWORD got = 0;
@@ -135,6 +142,16 @@ void readStep(PortSlot& slot, WorkerState& state) {
     slot.rxCount = 0;
 }
 
+// Ends a waiting caller's reply request with `code` instead of a frame, by
+// the same hand-over as a delivered frame.
+void failReplyRequest(PortSlot& slot, DWORD code) {
+    uint8_t raised = HANDOVER_RAISED;
+    if (!slot.replyWanted.compare_exchange_strong(raised, HANDOVER_TAKEN, std::memory_order_acq_rel)) return;
+    slot.readError.store(code, std::memory_order_relaxed);
+    slot.replyWanted.store(HANDOVER_DONE, std::memory_order_release);
+    if (!SetEvent(slot.hReplyReady)) slot.readError.store(GetLastError(), std::memory_order_release);
+}
+
 void errorPath(PortSlot& slot, WorkerState& state) {
     DWORD code = GetLastError();
     slot.readError.store(code, std::memory_order_release);
@@ -149,6 +166,9 @@ void errorPath(PortSlot& slot, WorkerState& state) {
     state.bytesRead = 0;
     state.askPending = false;
     state.pause = BUSY_PAUSE_MS;
+    // No reply can come from a device that is gone: the caller need not
+    // wait out its time for one.
+    if (code == ERROR_DEVICE_NOT_CONNECTED) failReplyRequest(slot, code);
 }
 
 // Runs the recogniser for a waiting caller. The request is held while the
@@ -160,7 +180,7 @@ DWORD offerToRecognizer(PortSlot& slot) {
         return BUSY_PAUSE_MS;
     }
     slot.replyOverflow = 0;
-    if (!(slot.recognizer(slot) & 0xFF)) {
+    if (!slot.recognizer(slot)) {
         slot.replyWanted.store(HANDOVER_RAISED, std::memory_order_release);
         return IDLE_PAUSE_MS;
     }

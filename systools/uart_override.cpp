@@ -109,7 +109,7 @@ bool reports(const PROCESSOR_INFO& info, std::basic_string_view<WCHAR> name) {
 
 template <class Window>
 jint overrideBaudRate(JNIEnv* env, jint rate) {
-    Window window(env);
+    Window window;
     if (!window.InitializeRegisters()) {
         ThrowJavaException(env, kExceptionClass, TEXT("InitializeRegisters"), TEXT(" Unsupported Non Standard Baud Rate"));
         return 0;
@@ -203,8 +203,6 @@ RegisterBlock MapRegisterBlock(INTERFACE_TYPE interfaceType, ULONG physical, ULO
 }
 
 bool UartWindow::mapRegisters(ULONG physicalBase, ULONG length) {
-    physicalBase_ = physicalBase;
-    length_ = length;
     mapped_ = MapRegisterBlock(Internal, physicalBase, length);
     return mapped_.base() != 0;
 }

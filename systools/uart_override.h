@@ -42,26 +42,20 @@ private:
 
 RegisterBlock MapRegisterBlock(INTERFACE_TYPE interfaceType, ULONG physical, ULONG length);
 
-// What both register windows share: the call's JNI environment (kept as
-// the window's record holds it; its operations do not use it) and the block.
+// What both register windows share: the mapped register block.
 class UartWindow {
 protected:
-    explicit UartWindow(JNIEnv* env) : env_(env) {}
     // Maps the block; false when it cannot be reached.
     bool mapRegisters(ULONG physicalBase, ULONG length);
     uintptr_t mappedBase() const { return mapped_.base(); }
 
 private:
-    JNIEnv* env_;
     RegisterBlock mapped_;
-    ULONG physicalBase_ = 0;
-    ULONG length_ = 0;
 };
 
 // UART 3 of the SA-1110: four 32-bit control registers.
 class Sa1110UartWindow : public UartWindow {
 public:
-    explicit Sa1110UartWindow(JNIEnv* env) : UartWindow(env) {}
     bool InitializeRegisters();
     // False, with no register touched, for a rate the 12-bit divisor cannot
     // express; false as soon as a register access faults.
@@ -74,7 +68,6 @@ private:
 // The PXA's FFUART: eight byte-wide registers, 4 bytes apart.
 class PxaUartWindow : public UartWindow {
 public:
-    explicit PxaUartWindow(JNIEnv* env) : UartWindow(env) {}
     bool InitializeRegisters();
     // As on the SA-1110, for the 16-bit divisor.
     bool nativeSetBaudBase(jint rate);

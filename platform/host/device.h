@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernel_object.h"
+#include "port_map.h"
 
 namespace wince {
 
@@ -40,7 +41,7 @@ public:
 using DeviceOpener =
     std::function<std::shared_ptr<Device>(std::u16string_view name, DWORD& error)>;
 
-// The host's own opener: WINCE_DEVICES maps names to host paths.
+// The host's own opener: the port map (WINCE_DEVICES) names host paths.
 std::shared_ptr<Device> openHostDevice(std::u16string_view name, DWORD& error);
 
 // What CreateFileW opens: an installed opener (seams.h) first; a name it does not know
@@ -53,20 +54,6 @@ DWORD win32ErrorFromErrno(int error);
 }  // namespace wince
 
 namespace wince {
-
-// A platform name and the host path it stands for.
-struct DeviceMapping {
-    std::u16string name;
-    std::string path;
-};
-
-// The WINCE_DEVICES mapping ("COM1:=/dev/ttyUSB0,COM3:=/dev/pts/4"), read once
-// on first use, never at library load. Empty when the variable is not set.
-const std::vector<DeviceMapping>& configuredDevices();
-
-// The host path a platform name stands for: from WINCE_DEVICES when it is
-// set, else from the serial ports found on the host. Empty when none.
-std::string hostPathFor(std::u16string_view name);
 
 // The host's own serial ports, numbered COM1:, COM2:, ... (used when
 // WINCE_DEVICES is not set). Empty when the name is not one of them.

@@ -4,69 +4,15 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <mutex>
 
 #include "device.h"
 #include "open_failure.h"
 #include "seams.h"
 #include "tty_device.h"
-#include "utf16.h"
 
 namespace wince {
 namespace {
-
-struct DeviceConfig {
-    bool mappingGiven = false;  // WINCE_DEVICES is set: it alone decides
-    std::vector<DeviceMapping> devices;
-};
-
-char16_t asciiUpper(char16_t unit) {
-    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
-}
-
-bool sameDeviceName(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (asciiUpper(a[i]) != asciiUpper(b[i])) return false;
-    }
-    return true;
-}
-
-// "COM1:=/dev/ttyUSB0"; a name written without its colon gets one.
-bool parseMapping(std::string_view entry, DeviceMapping& mapping) {
-    const size_t equals = entry.find('=');
-    if (equals == std::string_view::npos || equals == 0 || equals + 1 == entry.size()) return false;
-    mapping.name = utf16FromUtf8(entry.substr(0, equals));
-    if (mapping.name.back() != u':') mapping.name += u':';
-    mapping.path = std::string(entry.substr(equals + 1));
-    return true;
-}
-
-std::vector<DeviceMapping> parseMappings(std::string_view text) {
-    std::vector<DeviceMapping> devices;
-    while (!text.empty()) {
-        const size_t comma = text.find(',');
-        DeviceMapping mapping;
-        if (parseMapping(text.substr(0, comma), mapping)) devices.push_back(std::move(mapping));
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-    }
-    return devices;
-}
-
-// Read on first use, never at load: tests set the variable first thing.
-const DeviceConfig& deviceConfig() {
-    static std::once_flag once;
-    static DeviceConfig* config = nullptr;
-    std::call_once(once, [] {
-        config = new DeviceConfig;  // kept for the process's life
-        if (const char* text = std::getenv("WINCE_DEVICES")) {
-            config->mappingGiven = true;
-            config->devices = parseMappings(text);
-        }
-    });
-    return *config;
-}
 
 struct OpenerHolder {
     std::mutex mutex;
@@ -78,8 +24,8 @@ OpenerHolder& openerHolder() {
     return *holder;
 }
 
-void noteUnknownName() {
-    if (deviceConfig().mappingGiven) {
+void noteUnknownName(const PortMap& map) {
+    if (map.given()) {
         noteOpenFailure("WINCE_DEVICES does not map this name",
                         "add it to WINCE_DEVICES (COM1:=/dev/serial/by-id/...)");
     } else {
@@ -88,25 +34,20 @@ void noteUnknownName() {
     }
 }
 
-}  // namespace
-
-const std::vector<DeviceMapping>& configuredDevices() { return deviceConfig().devices; }
-
-std::string hostPathFor(std::u16string_view name) {
-    const DeviceConfig& config = deviceConfig();
-    if (!config.mappingGiven) return discoveredSerialPortPath(name);
-    for (const DeviceMapping& mapping : config.devices) {
-        if (sameDeviceName(mapping.name, name)) return mapping.path;
-    }
-    return {};
+// The map, when one is given, alone decides; else the host's own ports answer.
+std::string hostPathFor(const PortMap& map, std::u16string_view name) {
+    return map.given() ? map.pathFor(name) : discoveredSerialPortPath(name);
 }
+
+}  // namespace
 
 // A mapped path that is a plain file or a FIFO is a stream device; anything
 // else must be a tty.
 std::shared_ptr<Device> openHostDevice(std::u16string_view name, DWORD& error) {
-    const std::string path = hostPathFor(name);
+    const std::shared_ptr<const PortMap> map = portMap();
+    const std::string path = hostPathFor(*map, name);
     if (path.empty()) {
-        noteUnknownName();
+        noteUnknownName(*map);
         error = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }

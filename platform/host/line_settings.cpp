@@ -3,6 +3,8 @@
 
 #include <iterator>
 
+#include "comm_rules.h"
+
 namespace wince {
 namespace {
 
@@ -23,10 +25,6 @@ constexpr StandardRate kStandardRates[] = {
 };
 
 constexpr tcflag_t kByteSizes[] = {CS5, CS6, CS7, CS8};
-
-// A rate past the signed 32-bit range is a negative one that wrapped (a Java
-// int of -1 arrives as 0xFFFFFFFF); a pseudo-terminal would take it as given.
-constexpr DWORD kFastestLineRate = 0x7FFFFFFF;
 
 tcflag_t parityFlags(BYTE parity) {
     switch (parity) {
@@ -75,20 +73,16 @@ void makeRaw(termios& settings) {
     settings.c_cc[VTIME] = 0;
 }
 
-bool isExpressible(const DCB& dcb) {
-    const bool softwareFlow = dcb.fOutX || dcb.fInX;
-    return dcb.BaudRate != 0 && dcb.BaudRate <= kFastestLineRate && dcb.ByteSize >= 5 &&
-           dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY &&
-           (dcb.StopBits == ONESTOPBIT || dcb.StopBits == TWOSTOPBITS) &&
-           !(softwareFlow && dcb.XonChar == dcb.XoffChar);
-}
+// A pseudo-terminal would take any rate as given, so the checks come first.
+bool isExpressible(const DCB& dcb) { return isAcceptableLine(dcb); }
 
 void applyLineSettings(termios& settings, const DCB& dcb) {
     makeRaw(settings);
     tcflag_t& cflag = settings.c_cflag;
     cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR);
     cflag |= kByteSizes[dcb.ByteSize - 5] | parityFlags(dcb.Parity);
-    setFlag(cflag, CSTOPB, dcb.StopBits == TWOSTOPBITS);
+    // With 5-bit characters CSTOPB makes one and a half stop bits.
+    setFlag(cflag, CSTOPB, dcb.StopBits != ONESTOPBIT);
     // Linux has one switch for both directions of RTS/CTS handshaking.
     setFlag(cflag, CRTSCTS, usesHardwareFlow(dcb));
     setFlag(settings.c_iflag, INPCK, dcb.fParity);
@@ -104,7 +98,8 @@ void readLineSettings(const termios& settings, DCB& dcb) {
     const tcflag_t cflag = settings.c_cflag;
     dcb.ByteSize = byteSizeOf(cflag);
     dcb.Parity = parityOf(cflag);
-    dcb.StopBits = (cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
+    const BYTE longStop = (cflag & CSIZE) == CS5 ? ONE5STOPBITS : TWOSTOPBITS;
+    dcb.StopBits = (cflag & CSTOPB) ? longStop : ONESTOPBIT;
     dcb.fParity = (settings.c_iflag & INPCK) ? 1 : 0;
     dcb.fOutX = (settings.c_iflag & IXON) ? 1 : 0;
     dcb.fInX = (settings.c_iflag & IXOFF) ? 1 : 0;

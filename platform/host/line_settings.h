@@ -11,8 +11,7 @@ namespace wince {
 // Keeps the line's framing and rate.
 void makeRaw(termios& settings);
 
-// A DCB the host can express: a nonzero rate, 5 to 8 data bits, a known
-// parity, one or two stop bits, distinct XON/XOFF characters when used.
+// A DCB the host can express: one the platform accepts (comm_rules.h).
 bool isExpressible(const DCB& dcb);
 
 // Framing, parity and flow control of `dcb` into `settings` (not the rate).

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 
+#include "port_map.h"
 #include "registry.h"
 #include "serial_discovery.h"
 #include "utf16.h"
@@ -58,10 +58,12 @@ public:
     }
 
 private:
-    // WINCE_DEVICES, when set, alone decides which names open, as for CreateFileW.
+    // The port map, when one is given, alone decides which names are
+    // listed, as it decides which open for CreateFileW.
     static std::vector<HostSerialPort> hostSerialPorts() {
-        if (std::getenv("WINCE_DEVICES") == nullptr) return discoverSerialPorts();
-        return mappedSerialPorts(configuredDevices());
+        const std::shared_ptr<const PortMap> map = portMap();
+        if (!map->given()) return discoverSerialPorts();
+        return mappedSerialPorts(map->entries());
     }
 };
 

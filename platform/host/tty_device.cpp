@@ -27,6 +27,7 @@
 #include <mutex>
 #include <utility>
 
+#include "comm_rules.h"
 #include "line_settings.h"
 #include "lock_file.h"
 #include "open_failure.h"
@@ -81,11 +82,16 @@ public:
             total_ = Clock::now();  // only what is queued
         } else {
             total_ = deadlineAfter(uint64_t{multiplier} * count + constant);
-            if (interval != MAXDWORD) interval_ = Milliseconds(interval);
+            // MAXDWORD with total timeouts: the queued bytes at once, else
+            // the count within the total, with no gap limit.
+            if (interval == MAXDWORD) returnQueuedBytes_ = true;
+            else interval_ = Milliseconds(interval);
         }
     }
 
     bool returnOnFirstBytes() const { return returnOnFirstBytes_; }
+    // Whether bytes found queued before any wait end the read.
+    bool returnQueuedBytes() const { return returnQueuedBytes_; }
 
     void bytesArrived() { lastByte_ = Clock::now(); }
 
@@ -100,6 +106,7 @@ public:
 
 private:
     bool returnOnFirstBytes_ = false;
+    bool returnQueuedBytes_ = false;
     Clock::time_point total_ = kNever;
     Milliseconds interval_{0};  // 0: no gap limit
     Clock::time_point lastByte_{};
@@ -313,11 +320,13 @@ BOOL TtyDevice::read(void* buffer, DWORD count, DWORD* done) {
     ReadDeadline deadline(currentTimeouts(), count);
     auto* bytes = static_cast<unsigned char*>(buffer);
     bool lineSaysHangUp = false;
+    bool waited = false;
     for (;;) {
         const ssize_t n = ::read(fd_, bytes + *done, count - *done);
         if (n > 0) {
             *done += static_cast<DWORD>(n);
             if (*done == count || deadline.returnOnFirstBytes()) return TRUE;
+            if (!waited && deadline.returnQueuedBytes()) return TRUE;
             deadline.bytesArrived();
             continue;
         }
@@ -331,6 +340,7 @@ BOOL TtyDevice::read(void* buffer, DWORD count, DWORD* done) {
         }
         if (errno != EAGAIN) return failErrno(errno);
         const Wake wake = waitFor(POLLIN, deadline.waitMs(), transfer);
+        waited = true;
         if (wake == Wake::TimedOut) return TRUE;  // a timeout is not an error
         if (wake == Wake::HungUp) lineSaysHangUp = true;  // read what is left first
         else if (wake != Wake::Ready) return failWake(wake);
@@ -415,6 +425,22 @@ bool holdsAllButFraming(int fd, const termios& wanted) {
            now.c_oflag == wanted.c_oflag && now.c_lflag == wanted.c_lflag;
 }
 
+// The character size, parity and stop bits of a cflag (the parity's kind
+// only when parity is on).
+tcflag_t framingOf(tcflag_t cflag) {
+    const tcflag_t parity = (cflag & PARENB) ? (cflag & (PARENB | PARODD | CMSPAR)) : 0;
+    return (cflag & (CSIZE | CSTOPB)) | parity;
+}
+
+// tcsetattr succeeds when the driver took any part of a request: a driver
+// without 5-bit characters quietly keeps 8. Such a line must not be reported
+// as set. A pseudo-terminal, which keeps no framing at all, is let through.
+bool tookFraming(int fd, const termios& wanted) {
+    termios now;
+    if (tcgetattr(fd, &now) != 0) return false;
+    return framingOf(now.c_cflag) == framingOf(wanted.c_cflag) || isPseudoTerminal(fd);
+}
+
 // Framing, flow control and rate; 0 when the tty took the rate as asked,
 // else the Win32 error. (A pseudo-terminal keeps 8 bits without parity
 // whatever it is told, so only the rate is checked.)
@@ -430,6 +456,7 @@ DWORD TtyDevice::applyLine(const termios& before, const DCB& dcb) {
         const int error = errno;
         if (error != EINVAL || !holdsAllButFraming(fd_, wanted)) return win32ErrorFromErrno(error);
     }
+    if (!tookFraming(fd_, wanted)) return ERROR_INVALID_PARAMETER;
     if (speed == B0 && setCustomLineRate(fd_, dcb.BaudRate) != 0) return ERROR_INVALID_PARAMETER;
     unsigned rate = 0;
     if (getLineRate(fd_, &rate) != 0 || rate != dcb.BaudRate) return ERROR_INVALID_PARAMETER;
@@ -501,6 +528,7 @@ BOOL TtyDevice::getTimeouts(COMMTIMEOUTS& timeouts) {
 
 BOOL TtyDevice::setTimeouts(const COMMTIMEOUTS& timeouts) {
     if (!isOpen()) return FALSE;
+    if (!isAcceptableTimeouts(timeouts)) return fail(ERROR_INVALID_PARAMETER);
     std::lock_guard lock(mutex_);
     timeouts_ = timeouts;
     return TRUE;

@@ -75,10 +75,13 @@ std::vector<KernelIoControlRecord> kernelIoControlCalls();
 // - ReadFile honours the COMMTIMEOUTS: with ReadIntervalTimeout and
 //   ReadTotalTimeoutMultiplier at MAXDWORD and a constant c it returns the
 //   queued bytes at once, or waits up to c ms for a first byte; MAXDWORD, 0, 0
-//   returns at once; other values wait for the count, bounded by the total
-//   and interval timeouts. Closing the handle (ERROR_INVALID_HANDLE), a
+//   returns at once; MAXDWORD with other totals returns the queued bytes at
+//   once, else waits for the count within the total; other values wait for
+//   the count, bounded by the total and interval timeouts. Closing the handle (ERROR_INVALID_HANDLE), a
 //   hang-up (ERROR_DEVICE_NOT_CONNECTED) or PurgeComm with PURGE_RXABORT
 //   (ERROR_OPERATION_ABORTED) ends a waiting read; it takes no bytes then.
+// - SetCommState and SetCommTimeouts refuse what the platform's driver
+//   refuses (comm_rules.h), PurgeComm unknown flags.
 // - ClearCommError reports no line errors, cbInQue = the bytes queued.
 // - PurgeComm with PURGE_RXCLEAR empties the input queue.
 // - Opening starts with an empty input queue and raises DTR and RTS when the

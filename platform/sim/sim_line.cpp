@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "comm_rules.h"
 #include "device.h"
 #include "seams.h"
 #include "sim.h"
@@ -29,6 +30,7 @@ using Responder = std::function<void(SimLine&, const Bytes&)>;
 struct ReadRule {
     bool returnAtOnce = false;      // MAXDWORD, 0, 0
     bool firstByteEnough = false;   // MAXDWORD, MAXDWORD, c
+    bool queuedEnough = false;      // MAXDWORD with other totals: bytes there at the start
     std::optional<milliseconds> total;
     std::optional<milliseconds> interval;
 
@@ -48,9 +50,10 @@ struct ReadRule {
                            t.ReadTotalTimeoutConstant;
         if (totalMs != 0)
             rule.total = milliseconds(totalMs);
-        if (t.ReadIntervalTimeout != 0)
-            rule.interval = milliseconds(
-                t.ReadIntervalTimeout == MAXDWORD ? 0 : t.ReadIntervalTimeout);
+        if (t.ReadIntervalTimeout == MAXDWORD)
+            rule.queuedEnough = true;
+        else if (t.ReadIntervalTimeout != 0)
+            rule.interval = milliseconds(t.ReadIntervalTimeout);
         return rule;
     }
 
@@ -180,6 +183,11 @@ public:
         if (!usable(opening))
             return FALSE;
         purgeCalls_.push_back(flags);
+        constexpr DWORD kKnown = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+        if (flags & ~kKnown) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         if (flags & PURGE_RXCLEAR)
             input_.clear();
         if (flags & PURGE_RXABORT) {
@@ -239,10 +247,7 @@ public:
         std::lock_guard lock(mutex_);
         if (!usable(opening))
             return FALSE;
-        // The one combination the platform refuses.
-        if (timeouts.ReadIntervalTimeout == MAXDWORD &&
-            timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
-            timeouts.ReadTotalTimeoutConstant == MAXDWORD) {
+        if (!isAcceptableTimeouts(timeouts)) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
@@ -346,8 +351,7 @@ private:
     }
 
     bool acceptable(const DCB& dcb) const {
-        return dcb.BaudRate != 0 && !refusedRates_.count(dcb.BaudRate) && dcb.ByteSize >= 5 &&
-               dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY && dcb.StopBits <= TWOSTOPBITS;
+        return isAcceptableLine(dcb) && !refusedRates_.count(dcb.BaudRate);
     }
 
     // A slow driver holds a read before it looks at the queue; false, with
@@ -374,6 +378,8 @@ private:
     // hang-up or a purge.
     bool awaitInput(std::unique_lock<std::mutex>& lock, uint64_t opening, DWORD count) {
         const ReadRule rule = ReadRule::from(timeouts_, count);
+        if (rule.queuedEnough && !input_.empty())
+            return true;
         const uint64_t aborts = readAborts_;
         const Clock::time_point start = Clock::now();
         Clock::time_point lastArrival = start;

@@ -12,7 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 script=$(realpath "${2:-$here/in-guest.sh}")
 work=$build/drivers
-timeout_s=${DRIVERS_TIMEOUT:-300}
+timeout_s=${DRIVERS_TIMEOUT:-240}
 
 need=""
 for p in qemu-system-x86 busybox-static cpio; do
@@ -63,10 +63,13 @@ qemu_status=$?
 set -e
 echo "guest ran $(( $(date +%s) - start )) s; console log: $log"
 status=$(cat "$work/results/status" 2>/dev/null || echo "none")
+if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then
+  echo "the guest did not finish within $timeout_s s (DRIVERS_TIMEOUT) and was killed"
+fi
 if [ "$qemu_status" -ne 0 ] || [ "$status" != 0 ]; then
   echo "real-driver tests failed (qemu $qemu_status, guest status $status); the console:"
   cat "$log"
   exit 1
 fi
-grep -E '^\[ *(PASSED|FAILED|SKIPPED) *\]|tests? ran' "$log" || true
+grep -E '^\[ *(PASSED|FAILED|SKIPPED) *\]|tests? ran|^JVM exchange' "$log" || true
 echo "real-driver tests passed"

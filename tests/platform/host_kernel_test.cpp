@@ -10,16 +10,14 @@
 #include <vector>
 
 #include "kernel_object.h"
+#include "line_checks.h"
 #include "sim.h"
 #include "wince.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using line_checks::Clock;
+using line_checks::millisecondsSince;
 
 HANDLE newEvent(BOOL manualReset, BOOL initialState) {
     return CreateEventW(nullptr, manualReset, initialState, nullptr);

@@ -86,7 +86,7 @@ protected:
         if (const char* previous = std::getenv("WINCE_LOCK_DIR")) previousLockFolder = previous;
         setenv("WINCE_LOCK_DIR", lockFolder.c_str(), 1);
         HostTty::SetUp();
-        lockPath = lockFolder + "/" + wince::lockFileName(slavePath);
+        lockPath = lockFolder + "/" + wince::lockFileName(terminal.slavePath);
     }
 
     void TearDown() override {
@@ -119,7 +119,8 @@ TEST(LockFileNames, NameTheDeviceBelowDev) {
 
 TEST_F(HostTtyLocks, LockFileNamesThisProcessWhileThePortIsOpen) {
     // The port was opened through a link: the lock names the real device.
-    EXPECT_EQ(lockPath, lockFolder + "/LCK..pts_" + slavePath.substr(slavePath.rfind('/') + 1));
+    const std::string& slave = terminal.slavePath;
+    EXPECT_EQ(lockPath, lockFolder + "/LCK..pts_" + slave.substr(slave.rfind('/') + 1));
     EXPECT_EQ(readFile(lockPath), hdbLock(getpid()));
     struct stat info {};
     ASSERT_EQ(stat(lockPath.c_str(), &info), 0);
@@ -173,19 +174,20 @@ TEST_F(HostTtyLocks, WithoutAWritableLockFolderThePortStillOpensExclusively) {
 
 TEST_F(HostTty, OtherUsersCannotOpenThePortWhileItIsOpen) {
     if (!canRunAsOtherUser()) GTEST_SKIP() << "needs root and setpriv to open as user nobody";
-    ASSERT_EQ(chmod(slavePath.c_str(), 0666), 0);
-    EXPECT_NE(openAsNobody(slavePath), 0) << "a program without flock opened the port";
+    ASSERT_EQ(chmod(terminal.slavePath.c_str(), 0666), 0);
+    EXPECT_NE(openAsNobody(terminal.slavePath), 0) << "a program without flock opened the port";
     ASSERT_TRUE(CloseHandle(port));
     port = INVALID_HANDLE_VALUE;
-    EXPECT_EQ(openAsNobody(slavePath), 0) << "the port stayed closed to others after it was closed";
+    EXPECT_EQ(openAsNobody(terminal.slavePath), 0)
+        << "the port stayed closed to others after it was closed";
 }
 
 TEST_F(HostTty, RefusedOpenTellsTheHostPathAndWhy) {
     EXPECT_EQ(openPort(u"COM7:"), INVALID_HANDLE_VALUE);
     const std::string why = wince::lastOpenFailure();
-    EXPECT_TRUE(contains(why, "open COM7: (" + link + ") failed, code 5: ")) << why;
+    EXPECT_TRUE(contains(why, "open COM7: (" + terminal.link + ") failed, code 5: ")) << why;
     EXPECT_TRUE(contains(why, "already open")) << why;
-    EXPECT_TRUE(contains(why, "fuser -v " + link)) << why;
+    EXPECT_TRUE(contains(why, "fuser -v " + terminal.link)) << why;
 
     EXPECT_EQ(openPort(u"COM9:"), INVALID_HANDLE_VALUE);  // mapped to nothing
     EXPECT_TRUE(contains(wince::lastOpenFailure(), "No such file or directory; no device there"));
@@ -234,8 +236,8 @@ TEST_F(HostTty, PermissionProblemNamesTheGroupAndTheFix) {
     if (dialout == nullptr) GTEST_SKIP() << "no group dialout on this host";
     ASSERT_TRUE(CloseHandle(port));
     port = INVALID_HANDLE_VALUE;
-    ASSERT_EQ(chown(slavePath.c_str(), 0, dialout->gr_gid), 0);
-    ASSERT_EQ(chmod(slavePath.c_str(), 0660), 0);
+    ASSERT_EQ(chown(terminal.slavePath.c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(chmod(terminal.slavePath.c_str(), 0660), 0);
     ASSERT_EQ(chmod(deviceFolder().c_str(), 0755), 0);  // the link to it is for all to follow
     const passwd* nobody = getpwnam("nobody");
     const gid_t nogroup = getgrnam("nogroup")->gr_gid;

@@ -12,22 +12,23 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "kernel_object.h"
+#include "line_checks.h"
+#include "port_map.h"
 #include "wince.h"
 
 namespace host_tty {
 
-using Clock = std::chrono::steady_clock;
+using Clock = line_checks::Clock;
+using line_checks::millisecondsSince;
+using line_checks::openPort;
 
-inline long long millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// WINCE_DEVICES is read once per process, so the names point at symlinks in
-// a folder of this process; each test points "COM7:" at its own terminal.
+// The installed port map names symlinks in a folder of this process; each
+// test points "COM7:" at its own terminal.
 inline std::string& folderPath() {
     static std::string path;
     return path;
@@ -43,18 +44,17 @@ inline const std::string& deviceFolder() {
         std::atexit(removeFolder);
         const std::string mapping =
             "COM7:=" + path + "/com7,com8=/dev/null,COM9:=" + path + "/gone";
-        setenv("WINCE_DEVICES", mapping.c_str(), 1);
+        wince::installPortMap(std::make_shared<wince::PortMap>(wince::PortMap::parse(mapping)));
     }
     return path;
 }
 
-inline HANDLE openPort(const char16_t* name) {
-    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-}
-
-class HostTty : public ::testing::Test {
-protected:
-    void SetUp() override {
+// A fresh pseudo-terminal whose slave "COM7:" names; the test holds the
+// master, the far end of the line.
+class PseudoTerminal {
+public:
+    // Fails the test's assertions when no terminal can be had.
+    void create() {
         master = posix_openpt(O_RDWR | O_NOCTTY);
         ASSERT_GE(master, 0);
         ASSERT_EQ(grantpt(master), 0);
@@ -63,18 +63,14 @@ protected:
         link = deviceFolder() + "/com7";
         unlink(link.c_str());
         ASSERT_EQ(symlink(slavePath.c_str(), link.c_str()), 0);
-        liveAtStart = wince::liveHandleCount();
-        port = openPort(u"COM7:");
-        ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
     }
 
-    void TearDown() override {
-        if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
+    void destroy() {
         closeMaster();
-        unlink(link.c_str());
-        EXPECT_EQ(wince::liveHandleCount(), liveAtStart);
+        if (!link.empty()) unlink(link.c_str());
     }
 
+    // The far end goes away: the line hangs up.
     void closeMaster() {
         if (master >= 0) close(master);
         master = -1;
@@ -84,10 +80,11 @@ protected:
         ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
-    std::string masterRead(size_t count) {
+    // Up to `count` bytes the port sent, waiting at most `milliseconds`.
+    std::string masterRead(size_t count, int milliseconds = line_checks::kSettleMs) {
         std::string got;
         const Clock::time_point start = Clock::now();
-        while (got.size() < count && millisecondsSince(start) < 5000) {
+        while (got.size() < count && millisecondsSince(start) < milliseconds) {
             pollfd ready{master, POLLIN, 0};
             if (poll(&ready, 1, 100) != 1) continue;
             char buffer[256];
@@ -95,25 +92,6 @@ protected:
             if (n > 0) got.append(buffer, static_cast<size_t>(n));
         }
         return got;
-    }
-
-    // The pseudo-terminal hands bytes over asynchronously.
-    DWORD waitForQueued(DWORD count) {
-        COMSTAT status{};
-        const Clock::time_point start = Clock::now();
-        do {
-            DWORD errors = 0;
-            if (!ClearCommError(port, &errors, &status)) return 0xFFFFFFFF;
-            if (status.cbInQue >= count) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        } while (millisecondsSince(start) < 5000);
-        return status.cbInQue;
-    }
-
-    void setTimeouts(DWORD interval, DWORD multiplier, DWORD constant, DWORD writeMultiplier = 0,
-                     DWORD writeConstant = 0) {
-        COMMTIMEOUTS timeouts{interval, multiplier, constant, writeMultiplier, writeConstant};
-        ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
     }
 
     // The line as the pseudo-terminal's slave side holds it: the master
@@ -125,16 +103,41 @@ protected:
         return settings;
     }
 
-    DCB currentDcb() {
-        DCB dcb{};
-        dcb.DCBlength = sizeof dcb;
-        EXPECT_TRUE(GetCommState(port, &dcb));
-        return dcb;
-    }
-
     int master = -1;
     std::string slavePath;
     std::string link;
+};
+
+class HostTty : public ::testing::Test {
+protected:
+    void SetUp() override {
+        terminal.create();
+        if (HasFatalFailure()) return;
+        liveAtStart = wince::liveHandleCount();
+        port = openPort(u"COM7:");
+        ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    }
+
+    void TearDown() override {
+        if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
+        terminal.destroy();
+        EXPECT_EQ(wince::liveHandleCount(), liveAtStart);
+    }
+
+    void closeMaster() { terminal.closeMaster(); }
+    void masterWrite(const std::string& bytes) { terminal.masterWrite(bytes); }
+    std::string masterRead(size_t count) { return terminal.masterRead(count); }
+    termios slaveSettings() { return terminal.slaveSettings(); }
+    DWORD waitForQueued(DWORD count) { return line_checks::waitForQueued(port, count); }
+    DCB currentDcb() { return line_checks::currentDcb(port); }
+
+    void setTimeouts(DWORD interval, DWORD multiplier, DWORD constant, DWORD writeMultiplier = 0,
+                     DWORD writeConstant = 0) {
+        ASSERT_TRUE(line_checks::setTimeouts(port, interval, multiplier, constant, writeMultiplier,
+                                             writeConstant));
+    }
+
+    PseudoTerminal terminal;
     size_t liveAtStart = 0;
     HANDLE port = INVALID_HANDLE_VALUE;
 };

@@ -251,6 +251,7 @@ TEST(HandOver, NoWriteIsRaisedOverOneTheWorkerStillHolds) {
 TEST(HandOver, ReplyHeldByTheWorkerIsWaitedForNotAbandoned) {
     PortSlot& slot = portTable[0];
     slot.timeoutMs = 100;
+    slot.replyOverflow = 0;  // an earlier test in this process may have left one
     slot.hReplyReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread worker([&slot] {
         uint8_t raised = HANDOVER_RAISED;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "exchange.h"
+#include "line_checks.h"
 #include "port_table.h"
 #include "sim.h"
 
@@ -76,9 +77,8 @@ inline void answerWith(wince::sim::SimLine& line, Bytes reply) {
 
 inline Bytes kelt3bFrame(uint8_t tag) { return {0x5A, 0xA5, tag, 1, 2, 3, 4, 5, 6, 7, 8, 9}; }
 
-using Clock = std::chrono::steady_clock;
+using line_checks::Clock;
 
 inline long msSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    return static_cast<long>(line_checks::millisecondsSince(start));
 }

@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "port_map.h"
 #include "sim.h"
 
 // Entries of a folder, "." and ".." left out; -1 when it cannot be read.
@@ -46,32 +48,17 @@ int settledValue(int expected, Probe probe) {
     return value;
 }
 
-// Port names that the host backend maps to pseudo-terminals: "COM21:" to
-// "COM24:" point at links in a folder of this process, which each test
-// points at terminals of its own. WINCE_DEVICES is read once per process,
-// at the first device open; a test must check that the mapping took.
-inline char* ptyLinkFolderPath() {
-    static char path[64];
-    return path;
+// Port names that the host backend maps to pseudo-terminals: while a Pty
+// lives, the installed port map names "COM<number>:" its terminal.
+inline std::map<int, std::string>& ptyPaths() {
+    static std::map<int, std::string> paths;
+    return paths;
 }
 
-inline void removePtyLinkFolder() { rmdir(ptyLinkFolderPath()); }
-
-inline const std::string& ptyLinkFolder() {
-    static const std::string folder = [] {
-        std::string path = "/tmp/serial-faults-" + std::to_string(getpid());
-        mkdir(path.c_str(), 0700);
-        path.copy(ptyLinkFolderPath(), 63);
-        std::atexit(removePtyLinkFolder);
-        std::string mapping;
-        for (int n = 21; n <= 24; ++n) {
-            mapping += (mapping.empty() ? "" : ",") + std::string("COM") + std::to_string(n) + ":=" + path +
-                       "/com" + std::to_string(n);
-        }
-        setenv("WINCE_DEVICES", mapping.c_str(), 1);
-        return path;
-    }();
-    return folder;
+inline void installPtyPortMap() {
+    std::string text;
+    for (const auto& [number, path] : ptyPaths()) text += "COM" + std::to_string(number) + ":=" + path + ",";
+    wince::installPortMap(text.empty() ? nullptr : std::make_shared<wince::PortMap>(wince::PortMap::parse(text)));
 }
 
 inline std::u16string ptyPortName(int number) {
@@ -83,15 +70,19 @@ inline std::u16string ptyPortName(int number) {
 // instrument; the slave side is what port COM<number>: opens.
 class Pty {
 public:
-    explicit Pty(int number) : link_(ptyLinkFolder() + "/com" + std::to_string(number)) {
+    explicit Pty(int number) : number_(number) {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-        unlink(link_.c_str());
-        if (symlink(ptsname(master_), link_.c_str()) != 0) hangUp();
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            hangUp();
+            return;
+        }
+        ptyPaths()[number_] = ptsname(master_);
+        installPtyPortMap();
     }
     ~Pty() {
         hangUp();
-        unlink(link_.c_str());
+        ptyPaths().erase(number_);
+        installPtyPortMap();
     }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
@@ -123,6 +114,6 @@ public:
     }
 
 private:
-    std::string link_;
+    int number_;
     int master_ = -1;
 };

@@ -79,6 +79,31 @@ class ConsoleProcessTest {
     }
 
     @Test
+    void malformedMappingEntriesAreToldOnceAndTheOthersStillOpen() throws Exception {
+        try (InstrumentSim sim = InstrumentSim.start("COM1:", Family.VX9)) {
+            String devices = System.getenv("WINCE_DEVICES") + ",COM5:/dev/null,com1=/dev/null";
+            Run run = console(Map.of("WINCE_DEVICES", devices), true,
+                    "--port", "COM1:", "--family", "VX9", "--send", "56 01 02");
+            // Listed, then opened: the variable was read once for both.
+            assertEquals(0, run.exit(), run.both());
+            assertTrue(run.out().contains("  COM1: <"), run.both());
+            assertEquals(List.of("56 01 02"), sim.commandsReceived());
+            String noEquals = "WINCE_DEVICES: ignoring \"COM5:/dev/null\": no '=' between the name and the path\n";
+            String duplicate = "WINCE_DEVICES: ignoring \"com1=/dev/null\": com1: is already mapped by an earlier entry\n";
+            assertEquals(1, occurrences(run.err(), noEquals), run.both());
+            assertEquals(1, occurrences(run.err(), duplicate), run.both());
+        }
+    }
+
+    private static int occurrences(String text, String line) {
+        int count = 0;
+        for (int at = text.indexOf(line); at >= 0; at = text.indexOf(line, at + 1)) {
+            count++;
+        }
+        return count;
+    }
+
+    @Test
     void hostPathTheListDoesNotShowIsAUsageErrorThatSaysHowToMapIt() throws Exception {
         Run unlisted = console(Map.of(), true, "--port", "/dev/null", "--family", "VX9");
         assertEquals(2, unlisted.exit(), unlisted.both());
