@@ -7,6 +7,7 @@
 //
 //   piece                     install function        host's own
 //   device opener             setDeviceOpener         openHostDevice
+//   port map (names to paths) installPortMap          WINCE_DEVICES
 //   device services           setSystemServices       SystemServices
 //   registry                  setRegistryBackend      hostRegistry()
 //   GetVersionExW's answer    setReportedVersion      hostVersion()
@@ -16,6 +17,7 @@
 #pragma once
 
 #include "device.h"
+#include "port_map.h"
 #include "registry.h"
 #include "system_services.h"
 #include "wince.h"
@@ -26,6 +28,11 @@ namespace wince {
 // name it does not know (ERROR_FILE_NOT_FOUND) goes on to openHostDevice.
 // The opener is copied, so a call already opening keeps the old one alive.
 void setDeviceOpener(DeviceOpener opener);
+
+// Port map (port_map.cpp): the names the host's opener and the port list
+// map to host paths, in place of the environment's WINCE_DEVICES (null goes
+// back to it). Shared, so an open under way keeps the map it started with.
+void installPortMap(std::shared_ptr<const PortMap> map);
 
 // Device services (system_services.cpp): clock, kernel, sound, volume, bus
 // mapping and register access.
