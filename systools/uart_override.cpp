@@ -235,7 +235,7 @@ bool PxaUartWindow::nativeSetBaudBase(jint rate) {
 }
 
 void ThrowJavaException(JNIEnv* env, const char* className, const WCHAR* methodLabel,
-                        const WCHAR* messageText, void* (*allocate)(size_t)) {
+                        const WCHAR* messageText) {
     jclass cls = env->FindClass(className);
     if (cls == nullptr) {
         env->ExceptionDescribe();
@@ -244,15 +244,10 @@ void ThrowJavaException(JNIEnv* env, const char* className, const WCHAR* methodL
     }
     WCHAR composed[kMessageUnits];
     const size_t n = composeMessage(composed, className, messageText, methodLabel);
-    if (char* text = static_cast<char*>(allocate(2 * (n + 1)))) {
-        narrowInto(text, composed, n);
-        env->ThrowNew(cls, text);
-        std::free(text);
-    } else {
-        char alone[kMessageUnits];
-        narrowInto(alone, messageText, kMessageUnits - 1);
-        env->ThrowNew(cls, alone);
-    }
+    // One byte a unit, and the composed text is already cut to fit.
+    char text[kMessageUnits];
+    narrowInto(text, composed, n);
+    env->ThrowNew(cls, text);
     env->DeleteLocalRef(cls);
 }
 

@@ -7,7 +7,6 @@
 #include <jni.h>
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "wince.h"
 
@@ -80,11 +79,9 @@ private:
 
 // Raises `className` with "<class>: <message> in <label>". When the class
 // cannot be found the VM's error is described and cleared: nothing is left
-// pending. The message buffer comes from `allocate` (std::malloc, or a
-// stand-in that fails; it is released with std::free); without it the
-// exception carries the message text alone.
+// pending. The message is cut at 499 characters; it allocates nothing.
 void ThrowJavaException(JNIEnv* env, const char* className, const WCHAR* methodLabel,
-                        const WCHAR* messageText, void* (*allocate)(size_t) = std::malloc);
+                        const WCHAR* messageText);
 
 // 1 when the divisor was written; kUnknownProcessor on another processor;
 // 0 with the exception raised when the block or the rate is refused.

@@ -44,12 +44,8 @@ using DeviceOpener =
 // The host's own opener: the port map (WINCE_DEVICES) names host paths.
 std::shared_ptr<Device> openHostDevice(std::u16string_view name, DWORD& error);
 
-// Tests put an opener of their own in front of the host's (null restores
-// the host's). The shipped libraries never call it.
-void setDeviceOpener(DeviceOpener opener);
-
-// What CreateFileW opens: the test's opener first; a name it does not know
-// (ERROR_FILE_NOT_FOUND) goes on to openHostDevice.
+// What CreateFileW opens: an installed opener (seams.h) first; a name it
+// does not know (ERROR_FILE_NOT_FOUND) goes on to openHostDevice.
 std::shared_ptr<Device> openDevice(std::u16string_view name, DWORD& error);
 
 // The Win32 code for an errno value, as a caller on the platform would see it.

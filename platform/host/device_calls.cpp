@@ -2,8 +2,8 @@
 // to it. Overlapped I/O is not supported.
 #include <new>
 
+#include "call_gate.h"
 #include "device.h"
-#include "fault_points.h"
 #include "open_failure.h"
 #include "utf16.h"
 
@@ -67,14 +67,13 @@ extern "C" {
 // held by another program, or not permitted to this user),
 // ERROR_NOT_SUPPORTED (mapped to something that is not a tty or stream),
 // ERROR_INVALID_PARAMETER (no name, overlapped flag), errno translations.
-HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, [[maybe_unused]] DWORD dwDesiredAccess,
-                          [[maybe_unused]] DWORD dwShareMode,
-                          [[maybe_unused]] LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                          [[maybe_unused]] DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
-                          [[maybe_unused]] HANDLE hTemplateFile) {
-    WINCE_NOTE_ARGUMENTS(CreateFile, lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
-                         dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
-    WINCE_FAULT_POINT(CreateFileW, INVALID_HANDLE_VALUE);
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+    if (wince::CallGate* gate = wince::callGate())
+        gate->noteCreateFile(lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                             dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+    if (wince::callRefused("CreateFileW")) return INVALID_HANDLE_VALUE;
     if (lpFileName == nullptr || (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -92,7 +91,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, [[maybe_unused]] DWORD dwDesiredAc
 // after a hang-up, ERROR_OPERATION_ABORTED after PurgeComm(PURGE_RXABORT)).
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-    WINCE_FAULT_POINT(ReadFile, FALSE);
+    if (wince::callRefused("ReadFile")) return FALSE;
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
     if (lpOverlapped || (!lpBuffer && nNumberOfBytesToRead)) return wince::invalidParameter();
     std::shared_ptr<wince::Device> device = wince::deviceFor<wince::Device>(hFile);
@@ -106,7 +105,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 // Errors: as ReadFile (ERROR_OPERATION_ABORTED after PURGE_TXABORT).
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    WINCE_FAULT_POINT(WriteFile, FALSE);
+    if (wince::callRefused("WriteFile")) return FALSE;
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     if (lpOverlapped || (!lpBuffer && nNumberOfBytesToWrite)) return wince::invalidParameter();
     std::shared_ptr<wince::Device> device = wince::deviceFor<wince::Device>(hFile);
@@ -122,7 +121,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
                             DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
                             LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
-    WINCE_FAULT_POINT(DeviceIoControl, FALSE);
+    if (wince::callRefused("DeviceIoControl")) return FALSE;
     if (lpBytesReturned) *lpBytesReturned = 0;
     if (lpOverlapped) return wince::invalidParameter();
     std::shared_ptr<wince::Device> device = wince::deviceFor<wince::Device>(hDevice);
@@ -136,18 +135,18 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 
 // The queues are the driver's; the sizes are accepted.
 BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
-    WINCE_FAULT_POINT(SetupComm, FALSE);
+    if (wince::callRefused("SetupComm")) return FALSE;
     return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.setupComm(dwInQueue, dwOutQueue); });
 }
 
 // Errors: ERROR_INVALID_PARAMETER (unknown flags), errno translations.
 BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags) {
-    WINCE_FAULT_POINT(PurgeComm, FALSE);
+    if (wince::callRefused("PurgeComm")) return FALSE;
     return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.purge(dwFlags); });
 }
 
 BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB) {
-    WINCE_FAULT_POINT(GetCommState, FALSE);
+    if (wince::callRefused("GetCommState")) return FALSE;
     if (!lpDCB) return wince::invalidParameter();
     return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.getState(*lpDCB); });
 }
@@ -155,7 +154,7 @@ BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB) {
 // Errors: ERROR_INVALID_PARAMETER (a setting the device cannot take, among
 // them a rate it refuses), errno translations.
 BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
-    WINCE_FAULT_POINT(SetCommState, FALSE);
+    if (wince::callRefused("SetCommState")) return FALSE;
     if (!lpDCB) return wince::invalidParameter();
     return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.setState(*lpDCB); });
 }
@@ -163,7 +162,7 @@ BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
 // Errors: ERROR_INVALID_PARAMETER (unknown function), ERROR_NOT_SUPPORTED
 // (a line the device does not have, e.g. DTR on a pseudo-terminal).
 BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-    WINCE_FAULT_POINT(EscapeCommFunction, FALSE);
+    if (wince::callRefused("EscapeCommFunction")) return FALSE;
     return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.escape(dwFunc); });
 }
 
@@ -173,7 +172,7 @@ BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
 }
 
 BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-    WINCE_FAULT_POINT(SetCommTimeouts, FALSE);
+    if (wince::callRefused("SetCommTimeouts")) return FALSE;
     if (!lpCommTimeouts) return wince::invalidParameter();
     return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.setTimeouts(*lpCommTimeouts); });
 }
@@ -181,7 +180,7 @@ BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
 // Both outputs are optional. Errors: ERROR_DEVICE_NOT_CONNECTED after a
 // hang-up, errno translations.
 BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
-    WINCE_FAULT_POINT(ClearCommError, FALSE);
+    if (wince::callRefused("ClearCommError")) return FALSE;
     return wince::onCommDevice(hFile, [&](CommDevice& d) { return d.clearError(lpErrors, lpStat); });
 }
 

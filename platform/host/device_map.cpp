@@ -8,6 +8,7 @@
 
 #include "device.h"
 #include "open_failure.h"
+#include "seams.h"
 #include "tty_device.h"
 
 namespace wince {

@@ -1,7 +1,7 @@
 // Events and WaitForSingleObject.
 #include <new>
 
-#include "fault_points.h"
+#include "call_gate.h"
 #include "kernel_object.h"
 #include "waitable_state.h"
 
@@ -30,7 +30,7 @@ extern "C" {
 // ERROR_NOT_ENOUGH_MEMORY, ERROR_TOO_MANY_OPEN_FILES (handle table full).
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
                            LPCWSTR lpName) {
-    WINCE_FAULT_POINT(CreateEventW, nullptr);
+    if (wince::callRefused("CreateEventW")) return nullptr;
     if (lpName != nullptr) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
@@ -46,7 +46,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bIniti
 
 // Errors: ERROR_INVALID_HANDLE (not an open event).
 BOOL WINAPI SetEvent(HANDLE hEvent) {
-    WINCE_FAULT_POINT(SetEvent, FALSE);
+    if (wince::callRefused("SetEvent")) return FALSE;
     std::shared_ptr<wince::Event> event = wince::eventFor(hEvent);
     if (!event) return FALSE;
     event->signal.set();
@@ -55,7 +55,7 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
 
 // Errors: ERROR_INVALID_HANDLE (not an open event).
 BOOL WINAPI ResetEvent(HANDLE hEvent) {
-    WINCE_FAULT_POINT(ResetEvent, FALSE);
+    if (wince::callRefused("ResetEvent")) return FALSE;
     std::shared_ptr<wince::Event> event = wince::eventFor(hEvent);
     if (!event) return FALSE;
     event->signal.reset();
@@ -65,7 +65,7 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
 // Events and threads are waitable. A handle closed during the wait keeps its
 // object alive until the wait ends. WAIT_FAILED errors: ERROR_INVALID_HANDLE.
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-    WINCE_FAULT_POINT(WaitForSingleObject, WAIT_FAILED);
+    if (wince::callRefused("WaitForSingleObject")) return WAIT_FAILED;
     std::shared_ptr<wince::KernelObject> object = wince::lookupObject(hHandle);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -4,7 +4,7 @@
 #include <array>
 #include <mutex>
 
-#include "fault_points.h"
+#include "call_gate.h"
 #include "kernel_object.h"
 
 namespace wince {
@@ -107,7 +107,7 @@ extern "C" {
 // Errors: ERROR_INVALID_HANDLE for a handle that is not (or no longer) open;
 // otherwise whatever closing the object reports.
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-    WINCE_FAULT_POINT(CloseHandle, FALSE);
+    if (wince::callRefused("CloseHandle")) return FALSE;
     std::shared_ptr<wince::KernelObject> object = wince::unregisterObject(hObject);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -15,8 +15,8 @@
 #include <new>
 #include <string>
 
+#include "call_gate.h"
 #include "device.h"
-#include "fault_points.h"
 #include "system_services.h"
 #include "utf16.h"
 
@@ -124,11 +124,11 @@ extern "C" {
 // ERROR_INSUFFICIENT_BUFFER for an output under 576 bytes, errno
 // translations). IOCTL_HAL_REBOOT restarts the device; the host refuses it
 // with ERROR_NOT_SUPPORTED. Any other code: ERROR_NOT_SUPPORTED.
-BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, [[maybe_unused]] LPVOID lpInBuf,
-                            [[maybe_unused]] DWORD nInBufSize, LPVOID lpOutBuf, DWORD nOutBufSize,
-                            LPDWORD lpBytesReturned) {
-    WINCE_NOTE_ARGUMENTS(KernelIoControl, dwIoControlCode, lpInBuf, nInBufSize, lpOutBuf, nOutBufSize,
-                         lpBytesReturned);
+BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize,
+                            LPVOID lpOutBuf, DWORD nOutBufSize, LPDWORD lpBytesReturned) {
+    if (wince::CallGate* gate = wince::callGate())
+        gate->noteKernelIoControl(dwIoControlCode, lpInBuf, nInBufSize, lpOutBuf, nOutBufSize,
+                                  lpBytesReturned);
     if (lpBytesReturned) *lpBytesReturned = 0;
     switch (dwIoControlCode) {
     case IOCTL_PROCESSOR_INFORMATION:

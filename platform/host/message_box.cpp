@@ -2,28 +2,50 @@
 // stderr and is "dismissed" at once with OK.
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
-#include "fault_points.h"
+#include "seams.h"
 #include "utf16.h"
-#include "wince.h"
+
+namespace wince {
+namespace {
+
+class StderrMessageBox : public MessageBoxDisplay {
+public:
+    int show(const char16_t* caption, const char16_t* text, UINT) override {
+        std::string line = utf8FromUtf16(caption);
+        line += ": ";
+        line += utf8FromUtf16(text);
+        line += '\n';
+        // One write, so lines from several threads do not interleave.
+        [[maybe_unused]] ssize_t written = write(STDERR_FILENO, line.data(), line.size());
+        return IDOK;
+    }
+};
+
+std::atomic<MessageBoxDisplay*> installedDisplay{nullptr};
+
+}  // namespace
+
+MessageBoxDisplay& hostMessageBox() {
+    static MessageBoxDisplay* const host = new StderrMessageBox;
+    return *host;
+}
+
+void setMessageBoxDisplay(MessageBoxDisplay* display) {
+    installedDisplay.store(display, std::memory_order_release);
+}
+
+}  // namespace wince
 
 extern "C" {
 
-// Always IDOK; leaves no error.
+// Always IDOK with the host's display; leaves no error.
 int WINAPI MessageBoxW(HWND, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
-#ifdef WINCE_FAULT_POINTS
-    wince::faults::noteMessageBox(lpCaption ? lpCaption : u"", lpText ? lpText : u"", uType);
-#else
-    (void)uType;
-#endif
-    std::string line = wince::utf8FromUtf16(wince::wideView(lpCaption));
-    line += ": ";
-    line += wince::utf8FromUtf16(wince::wideView(lpText));
-    line += '\n';
-    // One write, so lines from several threads do not interleave.
-    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, line.data(), line.size());
-    return IDOK;
+    wince::MessageBoxDisplay* display = wince::installedDisplay.load(std::memory_order_acquire);
+    return (display != nullptr ? *display : wince::hostMessageBox())
+        .show(lpCaption ? lpCaption : u"", lpText ? lpText : u"", uType);
 }
 
 }  // extern "C"

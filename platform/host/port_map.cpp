@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "seams.h"
 #include "utf16.h"
 
 namespace wince {

@@ -63,8 +63,7 @@ std::string rejectionLine(const PortMap::Rejection& rejection);
 // load. Its rejected entries go to stderr then, one line each, once.
 std::shared_ptr<const PortMap> portMap();
 
-// Tests put a map of their own in place of the environment's (null goes
-// back to the environment's). The shipped libraries never call it.
-void installPortMap(std::shared_ptr<const PortMap> map);
+// Tests put a map of their own in place of the environment's with
+// installPortMap (seams.h).
 
 }  // namespace wince

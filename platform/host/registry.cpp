@@ -8,6 +8,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "seams.h"
+
 namespace wince {
 
 namespace {
@@ -151,9 +153,7 @@ LONG RegistryBackend::queryStatus(std::u16string_view, std::u16string_view) {
 
 size_t openRegistryKeyCount() { return keyTable().size(); }
 
-#ifdef WINCE_FAULT_POINTS
 void setRegistryBackend(RegistryBackend* replacement) { swappedBackend = replacement; }
-#endif
 
 }  // namespace wince
 

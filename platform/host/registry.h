@@ -69,11 +69,4 @@ std::vector<HostSerialPort> mappedSerialPorts(const std::vector<DeviceMapping>& 
 // Keys open now (tests use it to find leaks).
 size_t openRegistryKeyCount();
 
-#ifdef WINCE_FAULT_POINTS
-// Test build only: a registry in place of the host's (null restores it),
-// and the platform that GetVersionExW reports.
-void setRegistryBackend(RegistryBackend* backend);
-void setReportedPlatformId(DWORD platformId);
-#endif
-
 }  // namespace wince

@@ -255,12 +255,10 @@ std::string discoveredSerialPortPath(std::u16string_view name) {
     return devFolder + numbers.ports[index - 1].ttyName;
 }
 
-#ifdef WINCE_FAULT_POINTS
 void forgetSerialPortNumbers() {
     Numbering& numbers = numbering();
     std::lock_guard lock(numbers.mutex);
     numbers.ports.clear();
 }
-#endif
 
 }  // namespace wince

@@ -41,9 +41,7 @@ DeviceDescription describeHostDevice(const std::string& path);
 // The number of a "COMn:" name (letters in any case), false for other names.
 bool parseComName(std::u16string_view name, DWORD& index);
 
-#ifdef WINCE_FAULT_POINTS
-// Test build only: forgets the numbers given so far.
+// Forgets the numbers given so far, as if no port had been listed yet.
 void forgetSerialPortNumbers();
-#endif
 
 }  // namespace wince

@@ -3,6 +3,8 @@
 
 #include <atomic>
 
+#include "seams.h"
+
 namespace wince {
 namespace {
 

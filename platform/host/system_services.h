@@ -1,7 +1,7 @@
 // The device services behind the kernel, clock, sound, volume, idle-timer,
 // bus-mapping and register calls. The Win32 calls check their arguments and
 // hand the work to the current services: the host's own (each defined in the
-// file of its concern), or a test's simulated ones, which override them.
+// file of its concern), or replacements installed through seams.h.
 #pragma once
 
 #include "wince.h"
@@ -47,9 +47,5 @@ public:
 
 // The services the calls use now.
 SystemServices& systemServices();
-
-// Tests put services of their own in place (null restores the host's). The
-// caller keeps `services` alive while it is installed.
-void setSystemServices(SystemServices* services);
 
 }  // namespace wince

@@ -8,8 +8,9 @@
 #include <memory>
 #include <new>
 
+#include "call_gate.h"
 #include "device.h"
-#include "fault_points.h"
+#include "seams.h"
 #include "waitable_state.h"
 
 namespace wince {
@@ -76,7 +77,23 @@ HANDLE createThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, LPDWORD thre
     return handle;
 }
 
+// Constant-initialized; read on every Sleep, the port worker's 1 ms poll
+// included, so the host's own length costs one relaxed load.
+std::atomic<SleepLength*> installedSleepLength{nullptr};
+
+DWORD sleepLengthOf(DWORD requested) {
+    if (installedSleepLength.load(std::memory_order_relaxed) == nullptr) [[likely]]
+        return requested;
+    SleepLength* length = installedSleepLength.load(std::memory_order_acquire);
+    return length != nullptr ? length->lengthOf(requested) : requested;
+}
+
 }  // namespace
+
+void setSleepLength(SleepLength* length) {
+    installedSleepLength.store(length, std::memory_order_release);
+}
+
 }  // namespace wince
 
 extern "C" {
@@ -86,7 +103,7 @@ extern "C" {
 // or flags), ERROR_NOT_ENOUGH_MEMORY, ERROR_TOO_MANY_OPEN_FILES.
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE lpStartAddress,
                            LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {
-    WINCE_FAULT_POINT(CreateThread, nullptr);
+    if (wince::callRefused("CreateThread")) return nullptr;
     if (lpStartAddress == nullptr || dwCreationFlags != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -101,9 +118,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, size_t, LPTHREAD_START_ROUTINE
 
 // Sleep(0) gives up the rest of the time slice.
 void WINAPI Sleep(DWORD dwMilliseconds) {
-#ifdef WINCE_FAULT_POINTS
-    dwMilliseconds = wince::faults::sleepLength(dwMilliseconds);
-#endif
+    dwMilliseconds = wince::sleepLengthOf(dwMilliseconds);
     if (dwMilliseconds == 0) {
         sched_yield();
         return;

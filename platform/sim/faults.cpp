@@ -1,12 +1,14 @@
-// Fault injection and call counting behind WINCE_FAULT_POINT, the message
-// boxes the layer would have shown, and the arguments behind
-// WINCE_NOTE_ARGUMENTS.
+// The fault table: the call gate that fails and counts the gated calls and
+// records the arguments of CreateFileW and KernelIoControl, and the display
+// that records message boxes before the host shows them. Linking the
+// simulated backend installs both from the start of the process, so counts
+// and records cover everything a test does.
 #include <algorithm>
 #include <map>
 #include <mutex>
 #include <string_view>
 
-#include "fault_points.h"
+#include "seams.h"
 #include "sim.h"
 #include "sim_detail.h"
 
@@ -19,20 +21,34 @@ struct ArmedFault {
     int skip;
 };
 
-struct FaultTable {
+struct FaultTable : CallGate, MessageBoxDisplay {
     std::mutex mutex;
-    // Transparent comparison: the hot path looks names up without building
-    // a std::string (fault points run on every call, polling included).
+    // Transparent comparison: the gated calls look names up without building
+    // a std::string (they run on every call, polling included).
     std::map<std::string, ArmedFault, std::less<>> armed;
     std::map<std::string, int, std::less<>> calls;
     std::vector<MessageBoxRecord> boxes;
     std::vector<CreateFileRecord> createFiles;
     std::vector<KernelIoControlRecord> kernelIoControls;
+
+    DWORD failure(const char* call) override;
+    void noteCreateFile(const char16_t* name, DWORD access, DWORD shareMode, const void* security,
+                        DWORD creation, DWORD flags, const void* templateFile) override;
+    void noteKernelIoControl(DWORD code, const void* in, DWORD inSize, const void* out, DWORD outSize,
+                             const DWORD* returned) override;
+    int show(const char16_t* caption, const char16_t* text, UINT style) override;
 };
 
 FaultTable& table() {
-    static FaultTable instance;
-    return instance;
+    // Never destroyed: a worker thread may still make calls while the
+    // process exits.
+    static FaultTable* const instance = [] {
+        auto* faults = new FaultTable;
+        setCallGate(faults);
+        setMessageBoxDisplay(faults);
+        return faults;
+    }();
+    return *instance;
 }
 
 void countCall(FaultTable& faults, std::string_view call) {
@@ -57,6 +73,40 @@ DWORD errorFor(FaultTable& faults, std::string_view call) {
         faults.armed.erase(fault);
     return error;
 }
+
+DWORD FaultTable::failure(const char* call) {
+    std::lock_guard lock(mutex);
+    std::string_view name(call);
+    countCall(*this, name);
+    return errorFor(*this, name);
+}
+
+int FaultTable::show(const char16_t* caption, const char16_t* text, UINT style) {
+    {
+        std::lock_guard lock(mutex);
+        boxes.push_back({caption, text, style});
+    }
+    return hostMessageBox().show(caption, text, style);
+}
+
+void FaultTable::noteCreateFile(const char16_t* name, DWORD access, DWORD shareMode, const void* security,
+                                DWORD creation, DWORD flags, const void* templateFile) {
+    std::lock_guard lock(mutex);
+    createFiles.push_back({name ? name : u"", access, shareMode, security != nullptr, creation, flags,
+                           templateFile != nullptr});
+}
+
+void FaultTable::noteKernelIoControl(DWORD code, const void* in, DWORD inSize, const void* out,
+                                     DWORD outSize, const DWORD* returned) {
+    const auto* bytes = static_cast<const unsigned char*>(out);
+    const bool zeroed =
+        bytes == nullptr || std::all_of(bytes, bytes + outSize, [](unsigned char byte) { return byte == 0; });
+    std::lock_guard lock(mutex);
+    kernelIoControls.push_back({code, in != nullptr, inSize, out != nullptr, outSize, zeroed, returned != nullptr});
+}
+
+// Installs the table before main runs.
+[[maybe_unused]] FaultTable& installedAtStart = table();
 
 }  // namespace
 
@@ -108,40 +158,3 @@ void reset() {
 }
 
 }  // namespace wince::sim
-
-namespace wince::faults {
-
-DWORD take(const char* call) {
-    sim::FaultTable& faults = sim::table();
-    std::lock_guard lock(faults.mutex);
-    std::string_view name(call);
-    sim::countCall(faults, name);
-    return sim::errorFor(faults, name);
-}
-
-void noteMessageBox(const char16_t* caption, const char16_t* text, unsigned style) {
-    sim::FaultTable& faults = sim::table();
-    std::lock_guard lock(faults.mutex);
-    faults.boxes.push_back({caption ? caption : u"", text ? text : u"", style});
-}
-
-void noteCreateFile(const char16_t* name, DWORD access, DWORD shareMode, const void* security,
-                    DWORD creation, DWORD flags, const void* templateFile) {
-    sim::FaultTable& faults = sim::table();
-    std::lock_guard lock(faults.mutex);
-    faults.createFiles.push_back({name ? name : u"", access, shareMode, security != nullptr, creation, flags,
-                                  templateFile != nullptr});
-}
-
-void noteKernelIoControl(DWORD code, const void* in, DWORD inSize, const void* out, DWORD outSize,
-                         const DWORD* returned) {
-    const auto* bytes = static_cast<const unsigned char*>(out);
-    const bool zeroed =
-        bytes == nullptr || std::all_of(bytes, bytes + outSize, [](unsigned char byte) { return byte == 0; });
-    sim::FaultTable& faults = sim::table();
-    std::lock_guard lock(faults.mutex);
-    faults.kernelIoControls.push_back(
-        {code, in != nullptr, inSize, out != nullptr, outSize, zeroed, returned != nullptr});
-}
-
-}  // namespace wince::faults

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "seams.h"
+
 namespace wince::sim {
 
 namespace {
@@ -41,11 +43,19 @@ LONG findStatus(const std::vector<InjectedStatus>& statuses, std::u16string_view
 
 }  // namespace
 
-class SimRegistry::Backend : public RegistryBackend {
+// The registry, and the version GetVersionExW reports beside it: the host's
+// with the platform id the test chose.
+class SimRegistry::Backend : public RegistryBackend, public ReportedVersion {
 public:
     std::shared_ptr<RegistryKey> root = std::make_shared<RegistryKey>();
     std::vector<InjectedStatus> openStatuses, enumStatuses, queryStatuses;
     std::atomic<DWORD> openDelayMs{0};
+    std::atomic<DWORD> platformId{VER_PLATFORM_WIN32_CE};
+
+    void describe(OSVERSIONINFOW& info) override {
+        hostVersion().describe(info);
+        info.dwPlatformId = platformId.load();
+    }
 
     std::shared_ptr<const RegistryKey> localMachine() override { return root; }
     LONG openStatus(std::u16string_view path) override {
@@ -64,12 +74,12 @@ public:
 
 SimRegistry::SimRegistry() : backend_(std::make_unique<Backend>()) {
     setRegistryBackend(backend_.get());
-    setReportedPlatformId(VER_PLATFORM_WIN32_CE);
+    setReportedVersion(backend_.get());
 }
 
 SimRegistry::~SimRegistry() {
     setRegistryBackend(nullptr);
-    setReportedPlatformId(VER_PLATFORM_WIN32_CE);
+    setReportedVersion(nullptr);
 }
 
 RegistryKey& SimRegistry::key(std::u16string_view path) {
@@ -95,7 +105,7 @@ void SimRegistry::clear() {
     backend_->enumStatuses.clear();
     backend_->queryStatuses.clear();
     backend_->openDelayMs = 0;
-    setReportedPlatformId(VER_PLATFORM_WIN32_CE);
+    backend_->platformId = VER_PLATFORM_WIN32_CE;
 }
 
 RegistryKey& SimRegistry::addSerialPort(std::u16string_view keyName, DWORD index,
@@ -145,6 +155,6 @@ void SimRegistry::failQuery(std::u16string_view path, std::u16string_view valueN
 
 void SimRegistry::delayOpens(DWORD milliseconds) { backend_->openDelayMs = milliseconds; }
 
-void SimRegistry::reportPlatform(DWORD platformId) { setReportedPlatformId(platformId); }
+void SimRegistry::reportPlatform(DWORD platformId) { backend_->platformId = platformId; }
 
 }  // namespace wince::sim

@@ -14,6 +14,7 @@
 
 #include "comm_rules.h"
 #include "device.h"
+#include "seams.h"
 #include "sim.h"
 #include "sim_detail.h"
 

@@ -4,37 +4,49 @@
 #include <atomic>
 #include <cstdint>
 
-#include "fault_points.h"
+#include "seams.h"
 #include "sim.h"
 #include "sim_detail.h"
 
 namespace wince::sim {
 namespace {
 
-// High half: the pause length that is shortened, plus one (0: none);
-// low half: what such a pause lasts instead. One word, so the worker's
-// polling Sleep(1) reads it without a lock.
-std::atomic<uint64_t> shortenedSleep{0};
+class ShortenedSleeps : public SleepLength {
+public:
+    DWORD lengthOf(DWORD requested) override {
+        const uint64_t rule = rule_.load(std::memory_order_relaxed);
+        if (rule == 0 || (rule >> 32) - 1 != requested) return requested;
+        return static_cast<DWORD>(rule);
+    }
+    void shorten(DWORD length, DWORD instead) {
+        rule_.store((uint64_t{length} + 1) << 32 | instead, std::memory_order_relaxed);
+    }
+
+private:
+    // High half: the pause length that is shortened, plus one (0: none);
+    // low half: what such a pause lasts instead. One word, so the worker's
+    // polling Sleep(1) reads it without a lock.
+    std::atomic<uint64_t> rule_{0};
+};
+
+ShortenedSleeps& shortenedSleeps() {
+    // Never destroyed: a worker may still sleep while the process exits.
+    static ShortenedSleeps* const instance = new ShortenedSleeps;
+    return *instance;
+}
 
 }  // namespace
 
 void shortenSleeps(DWORD length, DWORD instead) {
-    shortenedSleep.store((uint64_t{length} + 1) << 32 | instead, std::memory_order_relaxed);
+    ShortenedSleeps& sleeps = shortenedSleeps();
+    sleeps.shorten(length, instead);
+    setSleepLength(&sleeps);
 }
 
 namespace detail {
 
-void restoreSleeps() { shortenedSleep.store(0, std::memory_order_relaxed); }
+// Takes the rule away altogether: Sleep is the host's own again.
+void restoreSleeps() { setSleepLength(nullptr); }
 
 }  // namespace detail
 }  // namespace wince::sim
-
-namespace wince::faults {
-
-DWORD sleepLength(DWORD requested) {
-    const uint64_t rule = sim::shortenedSleep.load(std::memory_order_relaxed);
-    if (rule == 0 || (rule >> 32) - 1 != requested) return requested;
-    return static_cast<DWORD>(rule);
-}
-
-}  // namespace wince::faults

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "device.h"
+#include "seams.h"
 #include "system_services.h"
 
 namespace wince::sim {

@@ -19,6 +19,7 @@
 #include "kernel_object.h"
 #include "line_checks.h"
 #include "port_map.h"
+#include "seams.h"
 #include "wince.h"
 
 namespace host_tty {

@@ -14,6 +14,7 @@
 #include "device.h"
 #include "open_failure.h"
 #include "port_map.h"
+#include "seams.h"
 #include "wince.h"
 
 namespace {

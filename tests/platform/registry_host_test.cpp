@@ -11,6 +11,7 @@
 #include "fake_sysfs.h"
 #include "port_map.h"
 #include "registry.h"
+#include "seams.h"
 #include "serial_discovery.h"
 #include "utf16.h"
 #include "wince.h"

@@ -14,6 +14,7 @@
 #include "port_list.h"
 #include "registry.h"
 #include "registry_sim.h"
+#include "seams.h"
 
 extern "C" JNIEXPORT jobjectArray JNICALL
 Java_com_tavrix_tools_comm_SerialQTV_EnumPortRS(JNIEnv* env, jclass);

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "port_map.h"
+#include "seams.h"
 #include "sim.h"
 
 // Entries of a folder, "." and ".." left out; -1 when it cannot be read.

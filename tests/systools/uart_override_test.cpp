@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdlib>
 
 #include "fake_jni.h"
 #include "sim.h"
@@ -356,10 +355,17 @@ TEST_F(BaudRateOverride, MissingExceptionClassLeavesNothingPending) {
     EXPECT_EQ(bare.calls("ThrowNew"), 0);
 }
 
-TEST_F(BaudRateOverride, MessageBufferRefusedStillRaisesWithTheTextAlone) {
-    auto refuse = [](size_t) -> void* { return nullptr; };
-    ThrowJavaException(jni.env(), kException, u"nativeSetBaudBase", u" Unsupported Baud Rate", refuse);
-    EXPECT_EQ(pendingMessage(), " Unsupported Baud Rate");
+TEST_F(BaudRateOverride, LongMessageIsCutAndNonAsciiNarrowedSafely) {
+    // Far longer than the 500-unit message buffer, with a unit outside ASCII
+    // inside what is kept.
+    std::u16string text = u" \u00e9";
+    text.append(2000, u'x');
+    ThrowJavaException(jni.env(), kException, u"nativeSetBaudBase", text.c_str());
+    const std::string expectedStart = std::string(kException) + ":  ?";
+    const std::string message = pendingMessage();
+    ASSERT_EQ(message.size(), 499u);
+    EXPECT_EQ(message.substr(0, expectedStart.size()), expectedStart);
+    EXPECT_EQ(message.find_first_not_of('x', expectedStart.size()), std::string::npos);
     EXPECT_EQ(jni.deletedRefs().size(), 1u);
 }
 

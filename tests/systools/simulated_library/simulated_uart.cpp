@@ -9,7 +9,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "system_services.h"
+#include "seams.h"
 
 namespace {
 
