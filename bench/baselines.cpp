@@ -32,24 +32,24 @@
 
 namespace {
 
-constexpr int64_t AFTER_WRITE_PAUSE_NS = 20000000;  // the design's 20 ms after a write
-constexpr int64_t POLL_PAUSE_NS = 1000000;          // and its 1 ms polling pause
-constexpr int REPLY_TIMEOUT_MS = 2000;
-constexpr size_t RX_ROOM = 512;
+constexpr int64_t kAfterWritePauseNs = 20000000;  // the design's 20 ms after a write
+constexpr int64_t kPollPauseNs = 1000000;          // and its 1 ms polling pause
+constexpr int kReplyTimeoutMs = 2000;
+constexpr size_t kRxRoom = 512;
 
 struct Reply {
-    uint8_t bytes[RX_ROOM];
+    uint8_t bytes[kRxRoom];
     size_t count = 0;
     bool complete() const { return bench::completeFrameLength(bytes, count) != 0; }
 };
 
 bool sendCommand(int fd) {
     tcflush(fd, TCIFLUSH);  // a reply can only come after this command
-    return write(fd, bench::COMMAND, bench::COMMAND_LENGTH) == ssize_t(bench::COMMAND_LENGTH);
+    return write(fd, bench::kCommand, bench::kCommandLength) == ssize_t(bench::kCommandLength);
 }
 
 bool readQueued(int fd, Reply& reply, size_t wanted) {
-    const ssize_t got = read(fd, reply.bytes + reply.count, std::min(wanted, RX_ROOM - reply.count));
+    const ssize_t got = read(fd, reply.bytes + reply.count, std::min(wanted, kRxRoom - reply.count));
     if (got > 0) reply.count += size_t(got);
     return got >= 0 || errno == EAGAIN;
 }
@@ -60,8 +60,8 @@ bool blockingExchange(int fd) {
     Reply reply;
     while (!reply.complete()) {
         pollfd readable{fd, POLLIN, 0};
-        if (poll(&readable, 1, REPLY_TIMEOUT_MS) <= 0) return false;
-        if (!readQueued(fd, reply, RX_ROOM)) return false;
+        if (poll(&readable, 1, kReplyTimeoutMs) <= 0) return false;
+        if (!readQueued(fd, reply, kRxRoom)) return false;
     }
     return true;
 }
@@ -70,16 +70,16 @@ bool blockingExchange(int fd) {
 // queue size and read what is there every 1 ms until the frame is whole.
 bool pollingExchange(int fd) {
     if (!sendCommand(fd)) return false;
-    bench::sleepNs(AFTER_WRITE_PAUSE_NS);
+    bench::sleepNs(kAfterWritePauseNs);
     Reply reply;
-    const int64_t deadline = bench::monotonicNs() + int64_t{REPLY_TIMEOUT_MS} * 1000000;
+    const int64_t deadline = bench::monotonicNs() + int64_t{kReplyTimeoutMs} * 1000000;
     for (;;) {
         int queued = 0;
         if (ioctl(fd, FIONREAD, &queued) != 0) return false;
         if (queued > 0 && !readQueued(fd, reply, size_t(queued))) return false;
         if (reply.complete()) return true;
         if (bench::monotonicNs() > deadline) return false;
-        bench::sleepNs(POLL_PAUSE_NS);
+        bench::sleepNs(kPollPauseNs);
     }
 }
 
@@ -108,7 +108,7 @@ private:
         std::unique_lock lock(mutex_);
         flag = RAISED;
         if (&flag == &writeRequested_) workerWake_.notify_one();
-        const bool done = callerWake_.wait_for(lock, std::chrono::milliseconds(REPLY_TIMEOUT_MS),
+        const bool done = callerWake_.wait_for(lock, std::chrono::milliseconds(kReplyTimeoutMs),
                                                [&] { return flag == DONE; });
         flag = IDLE;
         return done;
@@ -125,26 +125,26 @@ private:
     int64_t cycle(Reply& reply) {
         if (writeRequested_ == RAISED) {
             tcflush(fd_, TCIFLUSH);
-            [[maybe_unused]] ssize_t n = write(fd_, bench::COMMAND, bench::COMMAND_LENGTH);
+            [[maybe_unused]] ssize_t n = write(fd_, bench::kCommand, bench::kCommandLength);
             reply.count = 0;
             finish(writeRequested_);
-            bench::sleepNs(AFTER_WRITE_PAUSE_NS);
+            bench::sleepNs(kAfterWritePauseNs);
         }
         int queued = 0;
-        if (ioctl(fd_, FIONREAD, &queued) != 0 || queued == 0) return POLL_PAUSE_NS;
+        if (ioctl(fd_, FIONREAD, &queued) != 0 || queued == 0) return kPollPauseNs;
         readQueued(fd_, reply, size_t(queued));
-        if (replyWanted_ != RAISED) return AFTER_WRITE_PAUSE_NS;
-        if (!reply.complete()) return POLL_PAUSE_NS;
+        if (replyWanted_ != RAISED) return kAfterWritePauseNs;
+        if (!reply.complete()) return kPollPauseNs;
         reply.count = 0;
         finish(replyWanted_);
-        return AFTER_WRITE_PAUSE_NS;
+        return kAfterWritePauseNs;
     }
 
     void run() {
         Reply reply;
         while (!stop_) {
             const int64_t pause = cycle(reply);
-            if (wake_ && pause == POLL_PAUSE_NS) {
+            if (wake_ && pause == kPollPauseNs) {
                 std::unique_lock lock(mutex_);
                 workerWake_.wait_for(lock, std::chrono::nanoseconds(pause), [&] { return writeRequested_ == RAISED; });
             } else {
@@ -192,7 +192,7 @@ int runExchanges(Client client, const std::string& tty, int count, int warmup, c
             durations.push_back(end - start);
             ends.push_back(end);
         }
-        bench::sleepNs(bench::EXCHANGE_GAP_NS);
+        bench::sleepNs(bench::kExchangeGapNs);
     }
     model.reset();
     close(fd);

@@ -18,29 +18,29 @@ namespace bench {
 
 namespace {
 
-constexpr int64_t NS_PER_S = 1000000000;
-constexpr size_t QTV2_LENGTH_BYTE = 3;
-constexpr size_t QTV2_FRAME_OVERHEAD = 5;
-constexpr int STAMP_WAIT_STEPS = 200;
-constexpr int64_t STAMP_WAIT_STEP_NS = 10000000;
+constexpr int64_t kNsPerS = 1000000000;
+constexpr size_t kQTVv2LengthByte = 3;
+constexpr size_t kQTVv2FrameOverhead = 5;
+constexpr int kStampWaitSteps = 200;
+constexpr int64_t kStampWaitStepNs = 10000000;
 
 }  // namespace
 
 int64_t monotonicNs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t{now.tv_sec} * NS_PER_S + now.tv_nsec;
+    return int64_t{now.tv_sec} * kNsPerS + now.tv_nsec;
 }
 
 void sleepNs(int64_t ns) {
-    timespec left{static_cast<time_t>(ns / NS_PER_S), static_cast<long>(ns % NS_PER_S)};
+    timespec left{static_cast<time_t>(ns / kNsPerS), static_cast<long>(ns % kNsPerS)};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
 
 size_t completeFrameLength(const uint8_t* bytes, size_t count) {
-    if (count <= QTV2_LENGTH_BYTE) return 0;
-    const size_t length = bytes[QTV2_LENGTH_BYTE] + QTV2_FRAME_OVERHEAD;
+    if (count <= kQTVv2LengthByte) return 0;
+    const size_t length = bytes[kQTVv2LengthByte] + kQTVv2FrameOverhead;
     return count >= length ? length : 0;
 }
 
@@ -60,8 +60,8 @@ std::vector<int64_t> readSamples(const std::string& path) {
 
 std::vector<int64_t> lastStamps(const std::string& path, size_t count) {
     std::vector<int64_t> stamps = readSamples(path);
-    for (int step = 0; stamps.size() < count && step < STAMP_WAIT_STEPS; ++step) {
-        sleepNs(STAMP_WAIT_STEP_NS);
+    for (int step = 0; stamps.size() < count && step < kStampWaitSteps; ++step) {
+        sleepNs(kStampWaitStepNs);
         stamps = readSamples(path);
     }
     if (stamps.size() > count) stamps.erase(stamps.begin(), stamps.end() - static_cast<long>(count));
@@ -139,11 +139,11 @@ std::vector<int> otherThreads() {
 }
 
 void idlePollLoop(int fd, const std::atomic<bool>& stop, std::atomic<int64_t>& cycles) {
-    constexpr int64_t POLL_PAUSE_NS = 1000000;
+    constexpr int64_t kPollPauseNs = 1000000;
     while (!stop.load(std::memory_order_relaxed)) {
         int queued = 0;
         ioctl(fd, FIONREAD, &queued);
-        sleepNs(POLL_PAUSE_NS);
+        sleepNs(kPollPauseNs);
         cycles.fetch_add(1, std::memory_order_relaxed);
     }
 }

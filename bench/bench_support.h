@@ -18,14 +18,14 @@ void sleepNs(int64_t ns);
 
 // The exchange measured everywhere: a 6-byte QTVv2 command whose reply is a
 // 7-byte frame (80 F0 10 02 E0 <sequence> <checksum>).
-constexpr uint8_t COMMAND[] = {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21};
-constexpr size_t COMMAND_LENGTH = sizeof COMMAND;
-constexpr int REPLY_LENGTH = 7;
+constexpr uint8_t kCommand[] = {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21};
+constexpr size_t kCommandLength = sizeof kCommand;
+constexpr int kReplyLength = 7;
 
 // Every client waits this long after an exchange before the next one. The
 // design pauses its worker 20 ms after a recognised frame, so a request made
 // sooner would wait for that pause; each exchange starts from an idle port.
-constexpr int64_t EXCHANGE_GAP_NS = 25000000;
+constexpr int64_t kExchangeGapNs = 25000000;
 
 // The length of the QTVv2 frame that starts `bytes`, once all of it is
 // there; 0 before.

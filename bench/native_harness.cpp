@@ -34,10 +34,10 @@
 
 namespace {
 
-constexpr int64_t SETTLE_AFTER_OPEN_NS = 100000000;  // openPort's own pause
-constexpr int64_t WORKER_END_NS = 10000000;          // a closed port's worker ends within a cycle
-constexpr int64_t IDLE_SETTLE_NS = 500000000;
-constexpr int64_t HANDOFF_GAP_NS = 2000000;  // the waiter is back asleep long before the next signal
+constexpr int64_t kSettleAfterOpenNs = 100000000;  // openPort's own pause
+constexpr int64_t kWorkerEndNs = 10000000;          // a closed port's worker ends within a cycle
+constexpr int64_t kIdleSettleNs = 500000000;
+constexpr int64_t kHandoffGapNs = 2000000;  // the waiter is back asleep long before the next signal
 
 std::u16string portName(int number) { return u"COM" + std::u16string(1, char16_t(u'0' + number)) + u":"; }
 
@@ -54,7 +54,7 @@ void mapPorts(const std::vector<std::string>& ttys) {
 ResultCode openQTVv2(int number, int32_t& index) {
     LineSettings settings = familySettings(InstrumentFamily::QTVv2, 0);
     const std::u16string name = portName(number);
-    name.copy(settings.portName, PORT_NAME_UNITS - 1);
+    name.copy(settings.portName, kPortNameUnits - 1);
     return openPort(settings, &index);
 }
 
@@ -62,9 +62,9 @@ ResultCode openQTVv2(int number, int32_t& index) {
 bool exchangeOnce(int32_t index, int64_t& sent) {
     static uint8_t reply[260];
     int32_t length = 0;
-    if (sendMessage(index, bench::COMMAND, bench::COMMAND_LENGTH) != 0) return false;
+    if (sendMessage(index, bench::kCommand, bench::kCommandLength) != 0) return false;
     sent = bench::monotonicNs();
-    return receiveReply(index, reply, sizeof reply, &length) == 0 && length == bench::REPLY_LENGTH;
+    return receiveReply(index, reply, sizeof reply, &length) == 0 && length == bench::kReplyLength;
 }
 
 int runExchanges(const std::string& tty, int count, int warmup, const std::string& out,
@@ -95,7 +95,7 @@ int runExchanges(const std::string& tty, int count, int warmup, const std::strin
             ends.push_back(end);
             sends.push_back(sent - start);
         }
-        bench::sleepNs(bench::EXCHANGE_GAP_NS);
+        bench::sleepNs(bench::kExchangeGapNs);
     }
     const bench::AllocationCount allocations = bench::stopCountingAllocations();
     closePort(index);
@@ -135,7 +135,7 @@ int runIdle(int ports, int seconds, const std::string& results) {
         std::fputs("bench-native: cannot open the idle ports\n", stderr);
         return 1;
     }
-    bench::sleepNs(IDLE_SETTLE_NS);
+    bench::sleepNs(kIdleSettleNs);
     const std::vector<int> workers = bench::otherThreads();
     std::vector<bench::ThreadCost> before;
     for (int tid : workers) before.push_back(bench::threadCost(tid));
@@ -172,7 +172,7 @@ int runIdlePair(int seconds, const std::string& results) {
         baselineTid = bench::currentTid();
         bench::idlePollLoop(fd, stop, cycles);
     });
-    bench::sleepNs(IDLE_SETTLE_NS / 10);
+    bench::sleepNs(kIdleSettleNs / 10);
     const std::vector<int> others = bench::otherThreads();
     std::vector<bench::Pty> ptys;
     if (fd < 0 || !openIdlePorts(1, ptys)) {
@@ -184,7 +184,7 @@ int runIdlePair(int seconds, const std::string& results) {
     for (int tid : bench::otherThreads()) {
         if (std::find(others.begin(), others.end(), tid) == others.end()) worker = tid;
     }
-    bench::sleepNs(IDLE_SETTLE_NS);
+    bench::sleepNs(kIdleSettleNs);
     const bench::ThreadCost workerBefore = bench::threadCost(worker), baselineBefore = bench::threadCost(baselineTid);
     const int64_t start = bench::monotonicNs();
     bench::sleepNs(int64_t{seconds} * 1000000000);
@@ -223,9 +223,9 @@ int runOpens(const std::string& tty, int count, const std::string& out) {
             std::fprintf(stderr, "bench-native: openPort: %d\n", result);
             return 1;
         }
-        if (i > 0) beyondPause.push_back(took - SETTLE_AFTER_OPEN_NS);
+        if (i > 0) beyondPause.push_back(took - kSettleAfterOpenNs);
         closePort(index);
-        bench::sleepNs(WORKER_END_NS);
+        bench::sleepNs(kWorkerEndNs);
     }
     return bench::writeSamples(out, beyondPause) ? 0 : 1;
 }
@@ -245,7 +245,7 @@ int runHandoffs(int count, const std::string& out) {
         }
     });
     for (int i = 0; i < count; ++i) {
-        bench::sleepNs(HANDOFF_GAP_NS);
+        bench::sleepNs(kHandoffGapNs);
         signalledAt = bench::monotonicNs();
         SetEvent(ready);
     }

@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr int LARGEST_WINDOW = 2046;  // rxStart + rxCount when the worker calls
-constexpr int TYPICAL_GARBAGE = 20;
+constexpr int kLargestWindow = 2046;  // rxStart + rxCount when the worker calls
+constexpr int kTypicalGarbage = 20;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -45,8 +45,8 @@ uint8_t checksum(const Bytes& bytes) {
 // Garbage that starts no frame, then the frame.
 Bytes afterGarbage(const Bytes& frame) {
     Bytes bytes;
-    bytes.reserve(TYPICAL_GARBAGE + frame.size());
-    for (int i = 0; i < TYPICAL_GARBAGE; ++i) bytes.push_back(0x33);
+    bytes.reserve(kTypicalGarbage + frame.size());
+    for (int i = 0; i < kTypicalGarbage; ++i) bytes.push_back(0x33);
     for (uint8_t byte : frame) bytes.push_back(byte);
     return bytes;
 }
@@ -126,7 +126,7 @@ void registerCases() {
                                      [c](benchmark::State& s) { runCase(s, c, false); })
             ->RangeMultiplier(2)
             ->Range(64, 1024)
-            ->Arg(LARGEST_WINDOW)
+            ->Arg(kLargestWindow)
             ->Complexity();
     }
     for (const Case& c : typicalCases()) {

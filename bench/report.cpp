@@ -22,13 +22,13 @@ namespace {
 using Samples = std::vector<int64_t>;
 
 // Goals of the figures.
-constexpr double P1_P2_LIMIT = 1.01;             // within 1 % of the polling baseline
-constexpr double P3_CPU_LIMIT = 1.10;            // idle CPU per port, to the baseline's
-constexpr double P3_SCALING_LIMIT = 1.10;        // 4 ports to 4 x 1 port (10 % is the noise)
-constexpr double P3_SYSCALLS_LIMIT = 2.0;        // per 1 ms cycle
-constexpr double P5_WORST_LIMIT_NS = 2000;       // per call, 2046-byte window
-constexpr double P5_LINEAR_LIMIT = 2.5;          // t(2046) / t(1024): 2 when linear, 4 when quadratic
-constexpr double P6_LIMIT_NS = 2e6;              // beyond the 100 ms pause
+constexpr double kP1P2Limit = 1.01;             // within 1 % of the polling baseline
+constexpr double kP3CpuLimit = 1.10;            // idle CPU per port, to the baseline's
+constexpr double kP3ScalingLimit = 1.10;        // 4 ports to 4 x 1 port (10 % is the noise)
+constexpr double kP3SyscallsLimit = 2.0;        // per 1 ms cycle
+constexpr double kP5WorstLimitNs = 2000;       // per call, 2046-byte window
+constexpr double kP5LinearLimit = 2.5;          // t(2046) / t(1024): 2 when linear, 4 when quadratic
+constexpr double kP6LimitNs = 2e6;              // beyond the 100 ms pause
 
 struct Stats {
     size_t count = 0;
@@ -126,10 +126,10 @@ void exchangeRows(const Folder& folder, const char* figure, const char* prefix, 
     auto show = inMs ? ms : us;
     for (auto [name, member] : {std::pair{"median", &Stats::median}, std::pair{"p99", &Stats::p99}}) {
         const auto r = divide(field(java, member), field(polling, member));
-        std::string met = verdict(r, P1_P2_LIMIT);
+        std::string met = verdict(r, kP1P2Limit);
         // A median whose interval reaches the goal is not told apart from it.
         if (met != "yes" && member == &Stats::median && java && polling &&
-            java->low <= polling->high * P1_P2_LIMIT) {
+            java->low <= polling->high * kP1P2Limit) {
             met = "within noise";
         }
         row({std::string(figure) + " " + name, show(field(java, member)), show(field(native, member)),
@@ -204,10 +204,10 @@ void idleRows(const Folder& f) {
         return ns && total ? format("%.2f %%", *ns / *total / 1e7) : "–";
     };
     row({"P3 idle CPU per port, beside the baseline in one process", pairPct(pairWorker), "", pairPct(pairBase),
-         "–", ratio(r), "≤ 1.10", verdict(r, P3_CPU_LIMIT)});
+         "–", ratio(r), "≤ 1.10", verdict(r, kP3CpuLimit)});
     const auto scaling = divide(cpu4, cpu1);
     row({"P3 4 ports ÷ 4 × 1 port", ratio(scaling), "", "", "", ratio(scaling), "≤ 1.10 (noise)",
-         verdict(scaling, P3_SCALING_LIMIT)});
+         verdict(scaling, kP3ScalingLimit)});
     auto wake1 = perSecond(f, "idle1.switches", 1);
     auto wake4 = perSecond(f, "idle4.switches", 4);
     auto wakeBase = perSecond(f, "baseline.switches", 1);
@@ -218,7 +218,7 @@ void idleRows(const Folder& f) {
     auto callsBase = syscallsPerCycle(f.file("strace-baseline.txt"));
     auto count = [](std::optional<double> v) { return v ? format("%.2f", *v) : "not measured"; };
     row({"P3 system calls per cycle", count(calls), "", count(callsBase), "–", "", "≤ 2",
-         verdict(calls, P3_SYSCALLS_LIMIT)});
+         verdict(calls, kP3SyscallsLimit)});
 }
 
 void allocationRow(const Folder& f) {
@@ -281,7 +281,7 @@ void recognizerRows(const Folder& f) {
         auto typical = benchmarkNs(rows, std::string("typical/") + family + "/0_median");
         auto growth = divide(full, half);
         auto nsText = [](std::optional<double> v) { return v ? format("%.0f ns", *v) : "–"; };
-        const bool met = full && *full <= P5_WORST_LIMIT_NS && growth && *growth <= P5_LINEAR_LIMIT;
+        const bool met = full && *full <= kP5WorstLimitNs && growth && *growth <= kP5LinearLimit;
         row({std::string("P5 ") + family + " worst / typical", nsText(full) + " / " + nsText(typical), "",
              "", "", "t(2046)/t(1024) " + ratio(growth) + ", fit " + bigO(rows, worst),
              "≤ 2000 ns, linear", full ? (met ? "yes" : "**no**") : "not measured"});
@@ -295,7 +295,7 @@ void openRows(const Folder& f) {
         auto worst = field(java, member);
         if (auto n = field(native, member); n && (!worst || *n > *worst)) worst = n;
         row({std::string("P6 open beyond its 100 ms, ") + name, ms(field(java, member)), ms(field(native, member)),
-             "–", "–", "", "< 2 ms", verdict(worst, P6_LIMIT_NS)});
+             "–", "–", "", "< 2 ms", verdict(worst, kP6LimitNs)});
     }
 }
 

@@ -20,16 +20,16 @@ inline std::u16string boundedText(const WCHAR* units, size_t capacity, const cha
 // a write past it is caught) and checks it against "%s <%s>", the friendly
 // name cut so that the element and its terminator fit 110 units.
 inline void requireElement(const PortListEntry& entry) {
-    const std::u16string port = boundedText(entry.portName, PORT_NAME_UNITS, "port name unterminated");
+    const std::u16string port = boundedText(entry.portName, kPortNameUnits, "port name unterminated");
     const std::u16string friendly =
-        boundedText(entry.friendlyName, FRIENDLY_NAME_UNITS, "friendly name unterminated");
-    const size_t friendlyRoom = PORT_ELEMENT_UNITS - 1 - port.size() - 3;
+        boundedText(entry.friendlyName, kFriendlyNameUnits, "friendly name unterminated");
+    const size_t friendlyRoom = kPortElementUnits - 1 - port.size() - 3;
     const std::u16string expected = port + u" <" + friendly.substr(0, friendlyRoom) + u">";
 
-    using Element = WCHAR[PORT_ELEMENT_UNITS];
+    using Element = WCHAR[kPortElementUnits];
     auto element = std::make_unique<Element[]>(1);
     const int length = formatPortElement(entry, element[0]);
-    FUZZ_REQUIRE(length >= 0 && length < PORT_ELEMENT_UNITS, "element length out of range");
+    FUZZ_REQUIRE(length >= 0 && length < kPortElementUnits, "element length out of range");
     FUZZ_REQUIRE(element[0][length] == 0, "element not terminated at its length");
     FUZZ_REQUIRE(std::u16string(element[0], static_cast<size_t>(length)) == expected,
                  "element is not \"%s <%s>\" of the entry");

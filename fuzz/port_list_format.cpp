@@ -19,8 +19,8 @@
 
 namespace {
 
-constexpr uint8_t NAME_FROM_INDEX = 1;
-constexpr size_t MAX_FRIENDLY_UNITS = 1000;
+constexpr uint8_t kNameFromIndex = 1;
+constexpr size_t kMaxFriendlyUnits = 1000;
 
 std::u16string units(FuzzInput& input, size_t count) {
     std::u16string text;
@@ -50,22 +50,22 @@ void startListing(int32_t staleCount) {
 
 void requireCollected(const std::u16string& port, const std::u16string& friendly) {
     const int32_t before = portList[0].portName[0] == 0 ? 0 : portListCount;
-    std::vector<PortListEntry> others(portList, portList + PORT_LIST_SIZE);
+    std::vector<PortListEntry> others(portList, portList + kPortListSize);
     const bool answer = collectPort(PortDescriptor{port.c_str(), friendly.c_str()});
-    FUZZ_REQUIRE(answer == (before < PORT_LIST_SIZE), "collectPort answered wrongly for the count");
+    FUZZ_REQUIRE(answer == (before < kPortListSize), "collectPort answered wrongly for the count");
     FUZZ_REQUIRE(portListCount == (answer ? before + 1 : before), "portListCount not advanced by one");
-    for (int i = 0; i < PORT_LIST_SIZE; ++i) {
+    for (int i = 0; i < kPortListSize; ++i) {
         if (answer && i == before) continue;
         FUZZ_REQUIRE(std::memcmp(&others[i], &portList[i], sizeof(PortListEntry)) == 0,
                      "collectPort wrote to another entry");
     }
     if (!answer) return;
     const PortListEntry& entry = portList[before];
-    FUZZ_REQUIRE(boundedText(entry.portName, PORT_NAME_UNITS, "port name unterminated") ==
-                     keptText(port, PORT_NAME_UNITS),
+    FUZZ_REQUIRE(boundedText(entry.portName, kPortNameUnits, "port name unterminated") ==
+                     keptText(port, kPortNameUnits),
                  "port name not copied as far as it fits");
-    FUZZ_REQUIRE(boundedText(entry.friendlyName, FRIENDLY_NAME_UNITS, "friendly name unterminated") ==
-                     keptText(friendly, FRIENDLY_NAME_UNITS),
+    FUZZ_REQUIRE(boundedText(entry.friendlyName, kFriendlyNameUnits, "friendly name unterminated") ==
+                     keptText(friendly, kFriendlyNameUnits),
                  "friendly name not copied as far as it fits");
 }
 
@@ -77,10 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (!input.empty()) {
         const uint8_t kind = input.byte();
         const std::u16string port =
-            kind & NAME_FROM_INDEX ? portNameOf(input.uint32()) : units(input, input.byte());
-        const std::u16string friendly = units(input, input.uint16() % (MAX_FRIENDLY_UNITS + 1));
+            kind & kNameFromIndex ? portNameOf(input.uint32()) : units(input, input.byte());
+        const std::u16string friendly = units(input, input.uint16() % (kMaxFriendlyUnits + 1));
         requireCollected(port, friendly);
     }
-    for (int i = 0; i < PORT_LIST_SIZE && portList[i].portName[0] != 0; ++i) requireElement(portList[i]);
+    for (int i = 0; i < kPortListSize && portList[i].portName[0] != 0; ++i) requireElement(portList[i]);
     return 0;
 }

@@ -20,12 +20,12 @@ struct Rule {
     int64_t perDataByte;  // 0: no length requirement
     int64_t overhead;
 };
-constexpr Rule RULES[] = {
+constexpr Rule kRules[] = {
     {0xBF, 0xFF, 0, 0}, {0xA8, 0xE8, 3, 7}, {0xB8, 0xF8, 4, 6}, {0xA0, 0xE0, 0, 0}, {0xB0, 0xF0, 0, 0},
 };
 
 bool answersTheCommand(const PortSlot& slot, std::span<const uint8_t> frame) {
-    for (const Rule& rule : RULES) {
+    for (const Rule& rule : kRules) {
         if (rule.command != slot.txBuffer[4]) continue;
         if (frame[4] != rule.reply) return false;
         const int64_t dataBytes = static_cast<int64_t>(frame.size()) - 6;

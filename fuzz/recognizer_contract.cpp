@@ -10,16 +10,16 @@
 
 namespace {
 
-constexpr uint8_t RAW_WINDOW = 1;
-constexpr uint8_t NO_DESTINATION = 2;
-constexpr uint8_t NO_LENGTH_CELL = 4;
-constexpr uint8_t RAW_TX_LENGTH = 8;
+constexpr uint8_t kRawWindow = 1;
+constexpr uint8_t kNoDestination = 2;
+constexpr uint8_t kNoLengthCell = 4;
+constexpr uint8_t kRawTxLength = 8;
 
-constexpr size_t MAX_PATTERN = 16;
-constexpr size_t GUARD_BYTES = 32;
-constexpr uint8_t UNTOUCHED = 0xCC;
-constexpr int32_t UNTOUCHED_CELL = 0x7A7A7A7A;
-constexpr int32_t AMPLE_CAPACITY = RX_BUFFER_SIZE;  // more than any frame
+constexpr size_t kMaxPattern = 16;
+constexpr size_t kGuardBytes = 32;
+constexpr uint8_t kUntouched = 0xCC;
+constexpr int32_t kUntouchedCell = 0x7A7A7A7A;
+constexpr int32_t kAmpleCapacity = kRxBufferSize;  // more than any frame
 // Headers of every family, for an input that names no pattern of its own.
 constexpr std::array<uint8_t, 8> HEADER_PATTERN{0x5A, 0xA5, 0x00, 0x01, 0x02, 0x80, 0xF0, 0x10};
 constexpr std::array<uint8_t, 1> ZERO_PATTERN{0};
@@ -44,43 +44,43 @@ Case readCase(const uint8_t* data, size_t size) {
     c.txLength = input.int32();
     c.capacity = input.int32();
     c.command = input.bytes(input.byte());
-    c.pattern = input.bytes(std::min<size_t>(input.byte(), MAX_PATTERN));
+    c.pattern = input.bytes(std::min<size_t>(input.byte(), kMaxPattern));
     c.window = input.rest();
-    if (!(c.flags & RAW_TX_LENGTH)) c.txLength = static_cast<int32_t>(c.command.size());
-    if (!(c.flags & RAW_WINDOW)) {
-        // As the worker keeps it: the window ends at or before RX_WINDOW_LIMIT.
-        c.window = c.window.first(std::min<size_t>(c.window.size(), RX_WINDOW_LIMIT));
+    if (!(c.flags & kRawTxLength)) c.txLength = static_cast<int32_t>(c.command.size());
+    if (!(c.flags & kRawWindow)) {
+        // As the worker keeps it: the window ends at or before kRxWindowLimit.
+        c.window = c.window.first(std::min<size_t>(c.window.size(), kRxWindowLimit));
         c.count = static_cast<int32_t>(c.window.size());
         c.start = static_cast<int32_t>(static_cast<uint32_t>(c.start) %
-                                       static_cast<uint32_t>(RX_WINDOW_LIMIT - c.count + 1));
+                                       static_cast<uint32_t>(kRxWindowLimit - c.count + 1));
     }
     if (c.pattern.empty()) c.pattern = HEADER_PATTERN;
     return c;
 }
 
 bool windowInBuffer(const Case& c) {
-    return c.count > 0 && c.start >= 0 && c.count <= RX_BUFFER_SIZE - c.start;
+    return c.count > 0 && c.start >= 0 && c.count <= kRxBufferSize - c.start;
 }
 
 int64_t windowEnd(const Case& c) { return int64_t{c.start} + c.count; }
 
-// The caller's reply array (of which at most AMPLE_CAPACITY bytes are real)
+// The caller's reply array (of which at most kAmpleCapacity bytes are real)
 // and its length cell, each between guards.
 struct Destination {
     explicit Destination(int32_t capacity)
-        : bytes(2 * GUARD_BYTES + static_cast<size_t>(std::clamp(capacity, 0, AMPLE_CAPACITY)),
-                UNTOUCHED) {
-        cells.fill(UNTOUCHED_CELL);
+        : bytes(2 * kGuardBytes + static_cast<size_t>(std::clamp(capacity, 0, kAmpleCapacity)),
+                kUntouched) {
+        cells.fill(kUntouchedCell);
     }
-    uint8_t* reply() { return bytes.data() + GUARD_BYTES; }
+    uint8_t* reply() { return bytes.data() + kGuardBytes; }
     int32_t& lengthCell() { return cells[1]; }
     bool untouchedFrom(size_t offset) const {
         return std::all_of(bytes.begin() + static_cast<ptrdiff_t>(offset), bytes.end(),
-                           [](uint8_t b) { return b == UNTOUCHED; });
+                           [](uint8_t b) { return b == kUntouched; });
     }
     bool untouched() const {
         return untouchedFrom(0) && std::all_of(cells.begin(), cells.end(),
-                                               [](int32_t cell) { return cell == UNTOUCHED_CELL; });
+                                               [](int32_t cell) { return cell == kUntouchedCell; });
     }
 
     std::vector<uint8_t> bytes;
@@ -100,7 +100,7 @@ struct Outcome {
 // longer than the bytes given.
 std::unique_ptr<PortSlot> makeSlot(const Case& c, std::span<const uint8_t> outside) {
     auto slot = std::make_unique<PortSlot>();
-    for (int32_t i = 0; i < RX_BUFFER_SIZE; ++i) {
+    for (int32_t i = 0; i < kRxBufferSize; ++i) {
         const int64_t offset = i - int64_t{c.start};
         if (offset < 0 || offset >= c.count) {
             slot->rxBuffer[i] = outside[static_cast<size_t>(i) % outside.size()];
@@ -130,7 +130,7 @@ Outcome run(FrameRecognizer recognizer, PortSlot& slot, Destination& destination
 void requireOnlyRead(const PortSlot& slot, const Case& c, const std::vector<uint8_t>& rxBefore) {
     FUZZ_REQUIRE(std::equal(rxBefore.begin(), rxBefore.end(), slot.rxBuffer), "rxBuffer written");
     FUZZ_REQUIRE(std::equal(c.command.begin(), c.command.end(), slot.txBuffer) &&
-                     std::all_of(slot.txBuffer + c.command.size(), slot.txBuffer + TX_BUFFER_SIZE,
+                     std::all_of(slot.txBuffer + c.command.size(), slot.txBuffer + kTxBufferSize,
                                  [](uint8_t b) { return b == 0; }),
                  "txBuffer written");
     FUZZ_REQUIRE(slot.txLength == c.txLength, "txLength written");
@@ -159,16 +159,16 @@ std::span<const uint8_t> requireDelivery(const Case& c, const Outcome& outcome,
         return {};
     }
     FUZZ_REQUIRE(outcome.overflow == 0, "a frame did not fit an ample destination");
-    FUZZ_REQUIRE(destination.cells[0] == UNTOUCHED_CELL && destination.cells[2] == UNTOUCHED_CELL,
+    FUZZ_REQUIRE(destination.cells[0] == kUntouchedCell && destination.cells[2] == kUntouchedCell,
                  "written beside the length cell");
     const int32_t length = destination.lengthCell();
     FUZZ_REQUIRE(length > 0 && length <= outcome.start - c.start,
                  "the frame does not lie in the old window before the new start");
     std::span<const uint8_t> frame(rxBefore.data() + (outcome.start - length),
                                    static_cast<size_t>(length));
-    FUZZ_REQUIRE(destination.untouchedFrom(GUARD_BYTES + frame.size()) &&
-                     std::all_of(destination.bytes.begin(), destination.bytes.begin() + GUARD_BYTES,
-                                 [](uint8_t b) { return b == UNTOUCHED; }),
+    FUZZ_REQUIRE(destination.untouchedFrom(kGuardBytes + frame.size()) &&
+                     std::all_of(destination.bytes.begin(), destination.bytes.begin() + kGuardBytes,
+                                 [](uint8_t b) { return b == kUntouched; }),
                  "written outside the delivered frame");
     FUZZ_REQUIRE(std::equal(frame.begin(), frame.end(), destination.reply()),
                  "the delivered bytes are not the frame consumed");
@@ -179,8 +179,8 @@ std::span<const uint8_t> requireDelivery(const Case& c, const Outcome& outcome,
 // otherwise nothing written and the overflow reported.
 void requireGivenDestination(const Case& c, const Outcome& reference,
                              std::span<const uint8_t> frame, FrameRecognizer recognizer) {
-    const bool withReply = !(c.flags & NO_DESTINATION);
-    const bool withCell = !(c.flags & NO_LENGTH_CELL);
+    const bool withReply = !(c.flags & kNoDestination);
+    const bool withCell = !(c.flags & kNoLengthCell);
     auto slot = makeSlot(c, ZERO_PATTERN);
     Destination given(c.capacity);
     const Outcome outcome = run(recognizer, *slot, given, withReply, withCell, c.capacity);
@@ -197,10 +197,10 @@ void requireGivenDestination(const Case& c, const Outcome& reference,
     }
     FUZZ_REQUIRE(outcome.overflow == 0, "a frame that fits was reported too large");
     FUZZ_REQUIRE(given.lengthCell() == static_cast<int32_t>(frame.size()) &&
-                     given.cells[0] == UNTOUCHED_CELL && given.cells[2] == UNTOUCHED_CELL,
+                     given.cells[0] == kUntouchedCell && given.cells[2] == kUntouchedCell,
                  "wrong length cell");
     FUZZ_REQUIRE(std::equal(frame.begin(), frame.end(), given.reply()) &&
-                     given.untouchedFrom(GUARD_BYTES + frame.size()),
+                     given.untouchedFrom(kGuardBytes + frame.size()),
                  "the frame was not written whole into its room");
 }
 
@@ -211,17 +211,17 @@ void checkRecognizerContract(FrameRecognizer recognizer, FrameShape shape, const
     const Case c = readCase(data, size);
 
     auto slot = makeSlot(c, ZERO_PATTERN);
-    const std::vector<uint8_t> rxBefore(slot->rxBuffer, slot->rxBuffer + RX_BUFFER_SIZE);
-    Destination ample(AMPLE_CAPACITY);
-    const Outcome reference = run(recognizer, *slot, ample, true, true, AMPLE_CAPACITY);
+    const std::vector<uint8_t> rxBefore(slot->rxBuffer, slot->rxBuffer + kRxBufferSize);
+    Destination ample(kAmpleCapacity);
+    const Outcome reference = run(recognizer, *slot, ample, true, true, kAmpleCapacity);
     requireOnlyRead(*slot, c, rxBefore);
     requireWindowKept(c, reference);
     const std::span<const uint8_t> frame = requireDelivery(c, reference, ample, rxBefore);
     if (reference.answer) FUZZ_REQUIRE(shape(*slot, frame), "the frame lacks the family's shape");
 
     auto patterned = makeSlot(c, c.pattern);
-    Destination second(AMPLE_CAPACITY);
-    const Outcome other = run(recognizer, *patterned, second, true, true, AMPLE_CAPACITY);
+    Destination second(kAmpleCapacity);
+    const Outcome other = run(recognizer, *patterned, second, true, true, kAmpleCapacity);
     FUZZ_REQUIRE(other == reference && second.bytes == ample.bytes && second.cells == ample.cells,
                  "bytes outside the window changed the outcome");
 

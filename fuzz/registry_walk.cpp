@@ -42,27 +42,27 @@ namespace {
 using wince::RegistryKey;
 using wince::RegistryValue;
 
-constexpr char16_t BUILT_IN_PATH[] = u"Drivers\\BuiltIn";
+constexpr char16_t kBuiltInPath[] = u"Drivers\\BuiltIn";
 
-constexpr uint8_t OTHER_PLATFORM = 1;
-constexpr uint8_t NO_BUILT_IN_KEY = 2;
-constexpr uint8_t BUILT_IN_OPEN_FAILS = 4;
-constexpr uint8_t ENUMERATION_END_FAILS = 8;
+constexpr uint8_t kOtherPlatform = 1;
+constexpr uint8_t kNoBuiltInKey = 2;
+constexpr uint8_t kBuiltInOpenFails = 4;
+constexpr uint8_t kEnumerationEndFails = 8;
 
-constexpr size_t MAX_NAME_UNITS = 300;
-constexpr int MAX_VALUES = 4;
-constexpr size_t MAX_DATA_BYTES = 1024;
-constexpr uint8_t LOWER_CASE_NAME = 4;
-constexpr uint8_t TEXT_DATA = 8;
+constexpr size_t kMaxNameUnits = 300;
+constexpr int kMaxValues = 4;
+constexpr size_t kMaxDataBytes = 1024;
+constexpr uint8_t kLowerCaseName = 4;
+constexpr uint8_t kTextData = 8;
 
 // What the walk reads, by the buffer sizes it reads them with.
-constexpr size_t PREFIX_BYTES = PORT_NAME_UNITS * sizeof(WCHAR);
-constexpr size_t INDEX_BYTES = sizeof(DWORD);
-constexpr size_t FRIENDLY_NAME_BYTES = FRIENDLY_NAME_UNITS * sizeof(WCHAR);
-constexpr size_t KEY_NAME_UNITS = 256;
-constexpr DWORD LARGEST_LISTED_INDEX = 99999;
+constexpr size_t kPrefixBytes = kPortNameUnits * sizeof(WCHAR);
+constexpr size_t kIndexBytes = sizeof(DWORD);
+constexpr size_t kFriendlyNameBytes = kFriendlyNameUnits * sizeof(WCHAR);
+constexpr size_t kKeyNameUnits = 256;
+constexpr DWORD kLargestListedIndex = 99999;
 
-constexpr LONG STATUSES[] = {
+constexpr LONG kStatuses[] = {
     ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_NOT_ENOUGH_MEMORY,
     ERROR_INVALID_PARAMETER, ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS, 1009 /* registry corrupt */,
     -1, static_cast<LONG>(0x80000000u), 0x7FFFFFFF,
@@ -102,11 +102,11 @@ struct Walk {
 
 // --- the keys the input describes ---
 
-LONG status(FuzzInput& input) { return STATUSES[input.byte() % std::size(STATUSES)]; }
+LONG status(FuzzInput& input) { return kStatuses[input.byte() % std::size(kStatuses)]; }
 
 std::u16string keyName(FuzzInput& input) {
     std::u16string name;
-    for (uint8_t b : input.bytes(input.uint16() % (MAX_NAME_UNITS + 1))) {
+    for (uint8_t b : input.bytes(input.uint16() % (kMaxNameUnits + 1))) {
         char16_t unit = b < 0x80 ? b : static_cast<char16_t>(0x100 + b);
         // A separator or a terminator would name another key.
         if (unit == u'\\' || unit == 0) unit = u'_';
@@ -116,7 +116,7 @@ std::u16string keyName(FuzzInput& input) {
 }
 
 std::vector<BYTE> valueData(FuzzInput& input, bool text) {
-    std::span<const uint8_t> bytes = input.bytes(input.uint16() % (MAX_DATA_BYTES + 1));
+    std::span<const uint8_t> bytes = input.bytes(input.uint16() % (kMaxDataBytes + 1));
     if (!text) return std::vector<BYTE>(bytes.begin(), bytes.end());
     std::vector<BYTE> data;
     for (uint8_t b : bytes) data.insert(data.end(), {b, 0});
@@ -127,22 +127,22 @@ std::vector<BYTE> valueData(FuzzInput& input, bool text) {
 void addValue(FuzzInput& input, RegistryKey& key) {
     const uint8_t selector = input.byte();
     std::u16string name = VALUE_NAMES[selector % KIND_COUNT];
-    if (selector & LOWER_CASE_NAME) {
+    if (selector & kLowerCaseName) {
         std::transform(name.begin(), name.end(), name.begin(),
                        [](char16_t u) { return u >= u'A' && u <= u'Z' ? u + 32 : u; });
     }
     const DWORD type = input.byte();
-    key.setData(name, type, valueData(input, selector & TEXT_DATA));
+    key.setData(name, type, valueData(input, selector & kTextData));
 }
 
 void addDriverKey(FuzzInput& input, wince::sim::SimRegistry& registry, RegistryKey& builtIn,
                   Injected& injected) {
     const std::u16string name = keyName(input);
     RegistryKey& key = builtIn.subKey(name);
-    const int values = input.byte() % (MAX_VALUES + 1);
+    const int values = input.byte() % (kMaxValues + 1);
     for (int i = 0; i < values; ++i) addValue(input, key);
 
-    const std::u16string path = std::u16string(BUILT_IN_PATH) + u"\\" + key.name;
+    const std::u16string path = std::u16string(kBuiltInPath) + u"\\" + key.name;
     const size_t position = static_cast<size_t>(
         std::find_if(builtIn.subKeys.begin(), builtIn.subKeys.end(),
                      [&](const auto& child) { return child.get() == &key; }) -
@@ -152,7 +152,7 @@ void addDriverKey(FuzzInput& input, wince::sim::SimRegistry& registry, RegistryK
         if (!(failures & (1 << failure))) continue;
         const LONG code = status(input);
         if (failure == FAIL_ENUM) {
-            registry.failEnum(BUILT_IN_PATH, static_cast<DWORD>(position), code);
+            registry.failEnum(kBuiltInPath, static_cast<DWORD>(position), code);
             injected.enumeration[position] = code;
         } else if (failure == FAIL_OPEN) {
             registry.failOpen(path, code);
@@ -186,8 +186,8 @@ char16_t unitAt(const std::vector<BYTE>& bytes, size_t i) {
 
 std::u16string expectedFriendlyName(const RegistryKey& key, const Injected& injected) {
     std::vector<BYTE> bytes;
-    if (readValue(key, injected, FRIENDLY_NAME, FRIENDLY_NAME_BYTES, bytes) != ERROR_SUCCESS) return u"";
-    if (unitAt(bytes, FRIENDLY_NAME_UNITS - 1) != 0) return u"";
+    if (readValue(key, injected, FRIENDLY_NAME, kFriendlyNameBytes, bytes) != ERROR_SUCCESS) return u"";
+    if (unitAt(bytes, kFriendlyNameUnits - 1) != 0) return u"";
     std::u16string name;
     for (size_t i = 0; unitAt(bytes, i) != 0; ++i) name += unitAt(bytes, i);
     return name;
@@ -197,18 +197,18 @@ std::u16string expectedFriendlyName(const RegistryKey& key, const Injected& inje
 // declares none), else the status that ends the walk.
 LONG expectedPort(const RegistryKey& key, const Injected& injected, Port& port) {
     std::vector<BYTE> bytes;
-    LONG status = readValue(key, injected, PREFIX, PREFIX_BYTES, bytes);
+    LONG status = readValue(key, injected, PREFIX, kPrefixBytes, bytes);
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return status;
     if (unitAt(bytes, 0) != u'C' || unitAt(bytes, 1) != u'O' || unitAt(bytes, 2) != u'M') {
         return ERROR_SUCCESS;
     }
-    status = readValue(key, injected, INDEX, INDEX_BYTES, bytes);
+    status = readValue(key, injected, INDEX, kIndexBytes, bytes);
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return status;
     DWORD index = 0;
     std::memcpy(&index, bytes.data(), sizeof index);
-    if (index > LARGEST_LISTED_INDEX) return ERROR_SUCCESS;
+    if (index > kLargestListedIndex) return ERROR_SUCCESS;
     port.name = u"COM";
     for (char digit : std::to_string(index)) port.name += static_cast<char16_t>(digit);
     port.name += u":";
@@ -234,7 +234,7 @@ Walk expectedWalk(const RegistryKey* builtIn, const Injected& injected, bool onC
         }
         if (i >= builtIn->subKeys.size()) return walk;
         const RegistryKey& key = *builtIn->subKeys[i];
-        if (key.name.size() + 1 > KEY_NAME_UNITS) return failed(walk, ERROR_MORE_DATA);
+        if (key.name.size() + 1 > kKeyNameUnits) return failed(walk, ERROR_MORE_DATA);
         if (auto failure = injected.open.find(folded(key.name)); failure != injected.open.end()) {
             return failed(walk, failure->second);
         }
@@ -255,15 +255,15 @@ struct Seen {
 Seen seen;
 
 bool checkingCollector(const PortDescriptor& port) {
-    seen.ports.push_back({boundedText(port.portName, PORT_NAME_UNITS, "port name unterminated"),
-                          boundedText(port.friendlyName, FRIENDLY_NAME_UNITS,
+    seen.ports.push_back({boundedText(port.portName, kPortNameUnits, "port name unterminated"),
+                          boundedText(port.friendlyName, kFriendlyNameUnits,
                                       "friendly name unterminated")});
     return seen.ports.size() != seen.stopAfter;
 }
 
 void requireWalk(const Walk& expected) {
-    constexpr DWORD UNSET = 0xDEADBEEF;
-    SetLastError(UNSET);
+    constexpr DWORD kUnset = 0xDEADBEEF;
+    SetLastError(kUnset);
     const bool result = enumSerialPorts(checkingCollector);
     FUZZ_REQUIRE(wince::openRegistryKeyCount() == 0, "the walk left a registry key open");
     FUZZ_REQUIRE(seen.ports == expected.ports, "the collector was not handed the declared ports");
@@ -274,13 +274,13 @@ void requireWalk(const Walk& expected) {
 void requireList(const Walk& unstopped) {
     const int count = listSerialPorts();
     FUZZ_REQUIRE(wince::openRegistryKeyCount() == 0, "the listing left a registry key open");
-    const size_t expected = std::min<size_t>(unstopped.ports.size(), PORT_LIST_SIZE);
+    const size_t expected = std::min<size_t>(unstopped.ports.size(), kPortListSize);
     FUZZ_REQUIRE(count == static_cast<int>(expected), "wrong number of listed ports");
     for (size_t i = 0; i < expected; ++i) {
         const PortListEntry& entry = portList[i];
-        FUZZ_REQUIRE(boundedText(entry.portName, PORT_NAME_UNITS, "unterminated") ==
+        FUZZ_REQUIRE(boundedText(entry.portName, kPortNameUnits, "unterminated") ==
                              unstopped.ports[i].name &&
-                         boundedText(entry.friendlyName, FRIENDLY_NAME_UNITS, "unterminated") ==
+                         boundedText(entry.friendlyName, kFriendlyNameUnits, "unterminated") ==
                              unstopped.ports[i].friendlyName,
                      "listed entry differs from the port declared");
         requireElement(entry);
@@ -299,20 +299,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const LONG builtInStatus = status(input);
     const LONG endStatus = status(input);
 
-    const bool onCE = !(flags & OTHER_PLATFORM) || platform == VER_PLATFORM_WIN32_CE;
+    const bool onCE = !(flags & kOtherPlatform) || platform == VER_PLATFORM_WIN32_CE;
     registry.reportPlatform(onCE ? VER_PLATFORM_WIN32_CE : platform);
     Injected injected;
     RegistryKey* builtIn = nullptr;
-    if (!(flags & NO_BUILT_IN_KEY)) {
-        builtIn = &registry.key(BUILT_IN_PATH);
+    if (!(flags & kNoBuiltInKey)) {
+        builtIn = &registry.key(kBuiltInPath);
         while (!input.empty()) addDriverKey(input, registry, *builtIn, injected);
-        if (flags & BUILT_IN_OPEN_FAILS) {
-            registry.failOpen(BUILT_IN_PATH, builtInStatus);
+        if (flags & kBuiltInOpenFails) {
+            registry.failOpen(kBuiltInPath, builtInStatus);
             injected.builtInOpen = builtInStatus;
         }
-        if (flags & ENUMERATION_END_FAILS) {
+        if (flags & kEnumerationEndFails) {
             const size_t end = builtIn->subKeys.size();
-            registry.failEnum(BUILT_IN_PATH, static_cast<DWORD>(end), endStatus);
+            registry.failEnum(kBuiltInPath, static_cast<DWORD>(end), endStatus);
             injected.enumeration[end] = endStatus;
         }
     }

@@ -5,9 +5,9 @@
 
 namespace {
 
-constexpr int32_t MAX_SEND_RETRIES = 2;     // 3 attempts in all
-constexpr int32_t MAX_RECEIVE_RETRIES = 3;  // 4 waits in all
-constexpr DWORD WRITER_IDLE_POLL_MS = 1;
+constexpr int32_t kMaxSendRetries = 2;     // 3 attempts in all
+constexpr int32_t kMaxReceiveRetries = 3;  // 4 waits in all
+constexpr DWORD kWriterIdlePollMs = 1;
 
 using Clock = std::chrono::steady_clock;
 
@@ -23,20 +23,20 @@ DWORD msUntil(Clock::time_point deadline) {
 uint8_t withdrawRequest(std::atomic<uint8_t>& flag, bool abandonTaken) {
     for (;;) {
         uint8_t state = flag.load(std::memory_order_acquire);
-        if (state == HANDOVER_TAKEN && !abandonTaken) {
+        if (state == kHandoverTaken && !abandonTaken) {
             Sleep(0);
             continue;
         }
-        uint8_t next = state == HANDOVER_TAKEN ? HANDOVER_ABANDONED : HANDOVER_IDLE;
+        uint8_t next = state == kHandoverTaken ? kHandoverAbandoned : kHandoverIdle;
         if (flag.compare_exchange_weak(state, next, std::memory_order_acq_rel)) return state;
     }
 }
 
 // False when the worker still holds the flag's request at the deadline.
 bool awaitIdle(const std::atomic<uint8_t>& flag, Clock::time_point deadline) {
-    while (flag.load(std::memory_order_acquire) != HANDOVER_IDLE) {
+    while (flag.load(std::memory_order_acquire) != kHandoverIdle) {
         if (msUntil(deadline) == 0) return false;
-        Sleep(WRITER_IDLE_POLL_MS);
+        Sleep(kWriterIdlePollMs);
     }
     return true;
 }
@@ -59,13 +59,13 @@ ResultCode handOver(HandOverPoint point, Clock::time_point deadline) {
         if (!awaitIdle(point.flag, deadline)) return ERR_RS_TIMEOUT;
         ResetEvent(point.event);
         point.error.store(0, std::memory_order_relaxed);
-        point.flag.store(HANDOVER_RAISED, std::memory_order_release);
+        point.flag.store(kHandoverRaised, std::memory_order_release);
         // A lost wake-up costs only the rest of the worker's 1 ms pause.
         if (point.wake) SetEvent(point.wake);
         DWORD waited = WaitForSingleObject(point.event, msUntil(deadline));
         DWORD waitError = GetLastError();
         uint8_t outcome = withdrawRequest(point.flag, point.abandonTaken);
-        if (outcome == HANDOVER_DONE) return static_cast<ResultCode>(point.error.load(std::memory_order_acquire));
+        if (outcome == kHandoverDone) return static_cast<ResultCode>(point.error.load(std::memory_order_acquire));
         if (waited == WAIT_TIMEOUT) return ERR_RS_TIMEOUT;
         if (waited == WAIT_FAILED) return static_cast<ResultCode>(waitError);
         if (msUntil(deadline) == 0) return ERR_RS_TIMEOUT;
@@ -117,7 +117,7 @@ ResultCode sendMessage(int32_t index, const uint8_t* message, int32_t length) {
             sendRetries[index] = 0;
             return 0;
         }
-        if (sendRetries[index] >= MAX_SEND_RETRIES) {
+        if (sendRetries[index] >= kMaxSendRetries) {
             sendRetries[index] = 0;
             return result;
         }
@@ -139,7 +139,7 @@ ResultCode receiveReply(int32_t index, uint8_t* reply, int32_t capacity, int32_t
             receiveRetries[index] = 0;
             return result;
         }
-        if (receiveRetries[index] >= MAX_RECEIVE_RETRIES) {
+        if (receiveRetries[index] >= kMaxReceiveRetries) {
             receiveRetries[index] = 0;
             return result;
         }

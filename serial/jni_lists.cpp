@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr DWORD OPEN_FAILURE_TEXT_UNITS = 1024;
+constexpr DWORD kOpenFailureTextUnits = 1024;
 
 jstring newJavaString(JNIEnv* env, const WCHAR* text, jsize length) {
     return env->NewString(asJavaChars(text), length);
@@ -19,7 +19,7 @@ jstring newJavaString(JNIEnv* env, const WCHAR* text, jsize length) {
 // Stores the formatted entries; false when the VM could not make a string
 // (its exception is then pending).
 bool fillPortArray(JNIEnv* env, jobjectArray ports, int count) {
-    WCHAR element[PORT_ELEMENT_UNITS];
+    WCHAR element[kPortElementUnits];
     for (int i = 0; i < count; ++i) {
         jstring text = newJavaString(env, element, formatPortElement(portList[i], element));
         if (text == nullptr) return false;
@@ -42,8 +42,8 @@ Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(JNIEnv* env, jclass, jin
 // Asked on the thread that opened: the account is the thread's own.
 extern "C" JNIEXPORT jstring JNICALL
 Java_com_tavrix_tools_comm_SerialQTV_LastOpenFailure(JNIEnv* env, jclass) {
-    WCHAR text[OPEN_FAILURE_TEXT_UNITS];
-    const DWORD length = HostOpenFailureText(text, OPEN_FAILURE_TEXT_UNITS);
+    WCHAR text[kOpenFailureTextUnits];
+    const DWORD length = HostOpenFailureText(text, kOpenFailureTextUnits);
     return newJavaString(env, text, static_cast<jsize>(length));
 }
 

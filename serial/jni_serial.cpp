@@ -9,11 +9,11 @@
 
 namespace {
 
-constexpr jint RESULT_NO_ACCESS = -1;  // the VM could not give access to an array
-constexpr jint RESULT_BAD_INPUT = ERROR_INVALID_PARAMETER;
-constexpr jint RESULT_BAD_NAME = ERROR_INVALID_NAME;
-constexpr jint RESULT_INVALID_PORT = ERROR_INVALID_PARAMETER;
-constexpr jint MAX_PORT_NAME_CHARS = PORT_NAME_UNITS - 1;
+constexpr jint kResultNoAccess = -1;  // the VM could not give access to an array
+constexpr jint kResultBadInput = ERROR_INVALID_PARAMETER;
+constexpr jint kResultBadName = ERROR_INVALID_NAME;
+constexpr jint kResultInvalidPort = ERROR_INVALID_PARAMETER;
+constexpr jint kMaxPortNameChars = kPortNameUnits - 1;
 
 bool hasFirstCell(JNIEnv* env, jintArray portIndex) {
     return portIndex != nullptr && env->GetArrayLength(portIndex) >= 1;
@@ -22,7 +22,7 @@ bool hasFirstCell(JNIEnv* env, jintArray portIndex) {
 // A name longer than a slot holds, or with a zero inside it, would name
 // another device than the caller meant.
 bool isAcceptableName(const jchar* chars, jsize length) {
-    if (length > MAX_PORT_NAME_CHARS) return false;
+    if (length > kMaxPortNameChars) return false;
     return std::find(chars, chars + length, jchar{0}) == chars + length;
 }
 
@@ -38,19 +38,19 @@ void storeIndex(JNIEnv* env, jintArray portIndex, jint* cells, int32_t index) {
 
 jint openNative(JNIEnv* env, jstring portName, jintArray portIndex, InstrumentFamily family,
                 uint32_t baudRate) {
-    if (portName == nullptr || !hasFirstCell(env, portIndex)) return RESULT_BAD_INPUT;
+    if (portName == nullptr || !hasFirstCell(env, portIndex)) return kResultBadInput;
     const jsize nameLength = env->GetStringLength(portName);
     const jchar* chars = env->GetStringChars(portName, nullptr);
-    if (chars == nullptr) return RESULT_BAD_INPUT;
+    if (chars == nullptr) return kResultBadInput;
     jint* cells = env->GetIntArrayElements(portIndex, nullptr);
     if (cells == nullptr) {
         env->ReleaseStringChars(portName, chars);
-        return RESULT_BAD_INPUT;
+        return kResultBadInput;
     }
     jint result;
     if (!isAcceptableName(chars, nameLength)) {
         storeIndex(env, portIndex, cells, firstFreeSlot());
-        result = RESULT_BAD_NAME;
+        result = kResultBadName;
     } else {
         LineSettings settings = familySettings(family, baudRate);
         copyName(settings, chars, nameLength);
@@ -96,15 +96,15 @@ JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_FermRS(JNIEnv*, jcla
 JNIEXPORT jstring JNICALL Java_com_tavrix_tools_comm_SerialQTV_DonneNomPortRS(JNIEnv* env, jclass, jint port) {
     if (!isPortIndex(port)) return env->NewString(nullptr, 0);
     const WCHAR* name = portTable[port].portName;
-    return env->NewString(asJavaChars(name), utf16Length(name, PORT_NAME_UNITS));
+    return env->NewString(asJavaChars(name), utf16Length(name, kPortNameUnits));
 }
 
 JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_EnvRS(JNIEnv* env, jclass, jint port,
                                                                  jbyteArray message, jint length) {
-    if (!isPortIndex(port) || message == nullptr) return RESULT_INVALID_PORT;
-    if (length < 0 || length > TX_BUFFER_SIZE || length > env->GetArrayLength(message)) return RESULT_BAD_INPUT;
+    if (!isPortIndex(port) || message == nullptr) return kResultInvalidPort;
+    if (length < 0 || length > kTxBufferSize || length > env->GetArrayLength(message)) return kResultBadInput;
     jbyte* bytes = env->GetByteArrayElements(message, nullptr);
-    if (bytes == nullptr) return RESULT_NO_ACCESS;
+    if (bytes == nullptr) return kResultNoAccess;
     ResultCode result = sendMessage(port, reinterpret_cast<const uint8_t*>(bytes), length);
     env->ReleaseByteArrayElements(message, bytes, 0);
     return result;
@@ -113,14 +113,14 @@ JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_EnvRS(JNIEnv* env, j
 JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_RecRS(JNIEnv* env, jclass, jint port,
                                                                  jbyteArray reply, jintArray replyLength) {
     if (!isPortIndex(port) || reply == nullptr || !hasFirstCell(env, replyLength)) {
-        return RESULT_BAD_INPUT;
+        return kResultBadInput;
     }
     jint* lengthCells = env->GetIntArrayElements(replyLength, nullptr);
-    if (lengthCells == nullptr) return RESULT_NO_ACCESS;
+    if (lengthCells == nullptr) return kResultNoAccess;
     jbyte* bytes = env->GetByteArrayElements(reply, nullptr);
     if (bytes == nullptr) {
         env->ReleaseIntArrayElements(replyLength, lengthCells, 0);
-        return RESULT_NO_ACCESS;
+        return kResultNoAccess;
     }
     const jsize capacity = env->GetArrayLength(reply);
     // The worker writes the frame's length as a 32-bit int, which jint need

@@ -2,14 +2,14 @@
 
 namespace {
 
-constexpr DWORD KEY_NAME_UNITS = 256;
+constexpr DWORD kKeyNameUnits = 256;
 // COM99999: is the longest name that `portName` holds.
-constexpr DWORD LARGEST_PORT_INDEX = 99999;
+constexpr DWORD kLargestPortIndex = 99999;
 
-constexpr WCHAR DRIVERS_KEY[] = TEXT("Drivers\\BuiltIn");
-constexpr WCHAR PREFIX_VALUE[] = TEXT("PREFIX");
-constexpr WCHAR INDEX_VALUE[] = TEXT("INDEX");
-constexpr WCHAR FRIENDLY_NAME_VALUE[] = TEXT("FRIENDLYNAME");
+constexpr WCHAR kDriversKey[] = TEXT("Drivers\\BuiltIn");
+constexpr WCHAR kPrefixValue[] = TEXT("PREFIX");
+constexpr WCHAR kIndexValue[] = TEXT("INDEX");
+constexpr WCHAR kFriendlyNameValue[] = TEXT("FRIENDLYNAME");
 
 bool isWindowsCE() {
     OSVERSIONINFOW version = {};
@@ -27,7 +27,7 @@ LONG queryValue(HKEY key, const WCHAR* valueName, void* buffer, DWORD size) {
 }
 
 // "COM%u:"
-void formatPortName(DWORD index, WCHAR (&name)[PORT_NAME_UNITS]) {
+void formatPortName(DWORD index, WCHAR (&name)[kPortNameUnits]) {
     WCHAR digits[10];
     int count = 0;
     do {
@@ -45,9 +45,9 @@ void formatPortName(DWORD index, WCHAR (&name)[PORT_NAME_UNITS]) {
 
 // A name that fails to read, or that leaves no room for its terminator,
 // is an empty one.
-void readFriendlyName(HKEY driver, WCHAR (&friendlyName)[FRIENDLY_NAME_UNITS]) {
-    LONG status = queryValue(driver, FRIENDLY_NAME_VALUE, friendlyName, sizeof(friendlyName));
-    if (status != ERROR_SUCCESS || friendlyName[FRIENDLY_NAME_UNITS - 1] != 0) {
+void readFriendlyName(HKEY driver, WCHAR (&friendlyName)[kFriendlyNameUnits]) {
+    LONG status = queryValue(driver, kFriendlyNameValue, friendlyName, sizeof(friendlyName));
+    if (status != ERROR_SUCCESS || friendlyName[kFriendlyNameUnits - 1] != 0) {
         friendlyName[0] = 0;
     }
 }
@@ -55,20 +55,20 @@ void readFriendlyName(HKEY driver, WCHAR (&friendlyName)[FRIENDLY_NAME_UNITS]) {
 // Reads the port a driver key declares and hands it to the collector.
 // Returns the status that ends the walk, 0 to go on.
 LONG readPort(HKEY driver, PortCollector collector, bool& stopped) {
-    WCHAR portName[PORT_NAME_UNITS] = {};
-    LONG status = queryValue(driver, PREFIX_VALUE, portName, sizeof(portName));
+    WCHAR portName[kPortNameUnits] = {};
+    LONG status = queryValue(driver, kPrefixValue, portName, sizeof(portName));
     if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && !hasSerialPrefix(portName))) {
         return ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) return status;
     DWORD index = 0;
-    status = queryValue(driver, INDEX_VALUE, &index, sizeof(index));
+    status = queryValue(driver, kIndexValue, &index, sizeof(index));
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return status;
     // A cut name would name another port.
-    if (index > LARGEST_PORT_INDEX) return ERROR_SUCCESS;
+    if (index > kLargestPortIndex) return ERROR_SUCCESS;
     formatPortName(index, portName);
-    WCHAR friendlyName[FRIENDLY_NAME_UNITS] = {};
+    WCHAR friendlyName[kFriendlyNameUnits] = {};
     readFriendlyName(driver, friendlyName);
     stopped = !collector(PortDescriptor{portName, friendlyName});
     return ERROR_SUCCESS;
@@ -84,9 +84,9 @@ LONG visitDriverKey(HKEY parent, const WCHAR* keyName, PortCollector collector, 
 }
 
 LONG walkDriverKeys(HKEY parent, PortCollector collector) {
-    WCHAR keyName[KEY_NAME_UNITS];
+    WCHAR keyName[kKeyNameUnits];
     for (DWORD i = 0;; ++i) {
-        DWORD nameUnits = KEY_NAME_UNITS;
+        DWORD nameUnits = kKeyNameUnits;
         FILETIME lastWritten;
         LONG status =
             RegEnumKeyExW(parent, i, keyName, &nameUnits, nullptr, nullptr, nullptr, &lastWritten);
@@ -101,7 +101,7 @@ LONG walkDriverKeys(HKEY parent, PortCollector collector) {
 // A missing "Drivers\BuiltIn" is a device without built-in drivers: no port.
 LONG walkBuiltInDrivers(PortCollector collector) {
     HKEY parent = nullptr;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, DRIVERS_KEY, 0, KEY_READ, &parent);
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriversKey, 0, KEY_READ, &parent);
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return status;
     status = walkDriverKeys(parent, collector);
@@ -126,7 +126,7 @@ int appendText(WCHAR* element, int length, const WCHAR* text, int limit) {
 
 }  // namespace
 
-PortListEntry portList[PORT_LIST_SIZE];
+PortListEntry portList[kPortListSize];
 int32_t portListCount;
 std::mutex portListLock;
 
@@ -149,10 +149,10 @@ bool enumSerialPorts(PortCollector collector) {
 
 bool collectPort(const PortDescriptor& port) {
     if (portList[0].portName[0] == 0) portListCount = 0;
-    if (portListCount >= PORT_LIST_SIZE) return false;
+    if (portListCount >= kPortListSize) return false;
     PortListEntry& entry = portList[portListCount];
-    copyText(entry.portName, port.portName, PORT_NAME_UNITS);
-    copyText(entry.friendlyName, port.friendlyName, FRIENDLY_NAME_UNITS);
+    copyText(entry.portName, port.portName, kPortNameUnits);
+    copyText(entry.friendlyName, port.friendlyName, kFriendlyNameUnits);
     ++portListCount;
     return true;
 }
@@ -161,13 +161,13 @@ int listSerialPorts() {
     for (PortListEntry& entry : portList) entry.portName[0] = 0;
     enumSerialPorts(collectPort);
     int count = 0;
-    while (count < PORT_LIST_SIZE && portList[count].portName[0] != 0) ++count;
+    while (count < kPortListSize && portList[count].portName[0] != 0) ++count;
     return count;
 }
 
-int formatPortElement(const PortListEntry& entry, WCHAR (&element)[PORT_ELEMENT_UNITS]) {
-    constexpr int lastUnit = PORT_ELEMENT_UNITS - 1;
-    int length = appendText(element, 0, entry.portName, PORT_NAME_UNITS - 1);
+int formatPortElement(const PortListEntry& entry, WCHAR (&element)[kPortElementUnits]) {
+    constexpr int lastUnit = kPortElementUnits - 1;
+    int length = appendText(element, 0, entry.portName, kPortNameUnits - 1);
     length = appendText(element, length, TEXT(" <"), lastUnit);
     // The closing bracket always has its place.
     length = appendText(element, length, entry.friendlyName, lastUnit - 1);

@@ -17,16 +17,16 @@ struct PortDescriptor {
 // Takes each port found; false ends the walk.
 using PortCollector = bool (*)(const PortDescriptor& port);
 
-constexpr int PORT_LIST_SIZE = 20;
-constexpr int FRIENDLY_NAME_UNITS = 100;  // 99 characters and the terminator
-constexpr int PORT_ELEMENT_UNITS = 110;   // "%s <%s>" with its terminator
+constexpr int kPortListSize = 20;
+constexpr int kFriendlyNameUnits = 100;  // 99 characters and the terminator
+constexpr int kPortElementUnits = 110;   // "%s <%s>" with its terminator
 
 struct PortListEntry {
-    WCHAR portName[PORT_NAME_UNITS];  // empty: the list ends here
-    WCHAR friendlyName[FRIENDLY_NAME_UNITS];
+    WCHAR portName[kPortNameUnits];  // empty: the list ends here
+    WCHAR friendlyName[kFriendlyNameUnits];
 };
 
-extern PortListEntry portList[PORT_LIST_SIZE];
+extern PortListEntry portList[kPortListSize];
 extern int32_t portListCount;
 // Held by a listing from emptying `portList` until its entries were read,
 // so that two listings never interleave.
@@ -49,4 +49,4 @@ int listSerialPorts();
 
 // Formats an entry as "%s <%s>" and returns its length. The friendly name
 // is cut when the element would not fit, never the port name.
-int formatPortElement(const PortListEntry& entry, WCHAR (&element)[PORT_ELEMENT_UNITS]);
+int formatPortElement(const PortListEntry& entry, WCHAR (&element)[kPortElementUnits]);

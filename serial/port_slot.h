@@ -13,11 +13,11 @@ using ResultCode = int32_t;
 constexpr ResultCode ERR_RS_TIMEOUT = 100301;  // write or reply not done in time
 constexpr ResultCode ERR_RS_OPEN = 100302;     // all four slots in use
 
-constexpr int PORT_COUNT = 4;
-constexpr int PORT_NAME_UNITS = 10;  // 9 characters and the terminator
-constexpr int TX_BUFFER_SIZE = 255;
-constexpr int RX_BUFFER_SIZE = 2048;
-constexpr int RX_WINDOW_LIMIT = 2047;  // the worker never stores at or past this index
+constexpr int kPortCount = 4;
+constexpr int kPortNameUnits = 10;  // 9 characters and the terminator
+constexpr int kTxBufferSize = 255;
+constexpr int kRxBufferSize = 2048;
+constexpr int kRxWindowLimit = 2047;  // the worker never stores at or past this index
 
 struct PortSlot;
 
@@ -32,15 +32,15 @@ using FrameRecognizer = bool (*)(PortSlot& slot);
 // the worker finishes it but never reports it as the completion of a later
 // attempt, and a reply is never written into arrays the caller has released.
 enum HandOver : uint8_t {
-    HANDOVER_IDLE = 0,
-    HANDOVER_RAISED = 1,
-    HANDOVER_TAKEN = 2,
-    HANDOVER_DONE = 3,
-    HANDOVER_ABANDONED = 4,
+    kHandoverIdle = 0,
+    kHandoverRaised = 1,
+    kHandoverTaken = 2,
+    kHandoverDone = 3,
+    kHandoverAbandoned = 4,
 };
 
 struct PortSlot {
-    WCHAR portName[PORT_NAME_UNITS];  // name of the last successful opening
+    WCHAR portName[kPortNameUnits];  // name of the last successful opening
     std::atomic<HANDLE> hPort;           // 0: the slot is free
     HANDLE hWriteDone;
     HANDLE hReplyReady;
@@ -49,8 +49,8 @@ struct PortSlot {
     std::atomic<uint32_t> writeError;
     std::atomic<uint32_t> readError;
     uint32_t timeoutMs;
-    uint8_t txBuffer[TX_BUFFER_SIZE];
-    uint8_t rxBuffer[RX_BUFFER_SIZE];
+    uint8_t txBuffer[kTxBufferSize];
+    uint8_t rxBuffer[kRxBufferSize];
     int32_t txLength;
     int32_t rxStart;
     int32_t rxCount;
@@ -78,11 +78,11 @@ struct PortSlot {
     bool wakeLive;
 };
 
-extern PortSlot portTable[PORT_COUNT];
-extern int32_t sendRetries[PORT_COUNT];
-extern int32_t receiveRetries[PORT_COUNT];
+extern PortSlot portTable[kPortCount];
+extern int32_t sendRetries[kPortCount];
+extern int32_t receiveRetries[kPortCount];
 
-inline bool isPortIndex(int32_t index) { return index >= 0 && index < PORT_COUNT; }
+inline bool isPortIndex(int32_t index) { return index >= 0 && index < kPortCount; }
 
 inline DWORD loadWorkerId(PortSlot& slot) {
     return std::atomic_ref<DWORD>(slot.workerId).load(std::memory_order_acquire);

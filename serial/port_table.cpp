@@ -7,25 +7,23 @@
 #include "port_worker.h"
 #include "recognizers.h"
 
-PortSlot portTable[PORT_COUNT];
-int32_t sendRetries[PORT_COUNT];
-int32_t receiveRetries[PORT_COUNT];
+PortSlot portTable[kPortCount];
+int32_t sendRetries[kPortCount];
+int32_t receiveRetries[kPortCount];
 
 namespace {
 
-constexpr DWORD INPUT_QUEUE_BYTES = 2048;
-constexpr DWORD OUTPUT_QUEUE_BYTES = 1024;
-constexpr DWORD PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-constexpr DWORD SETTLE_AFTER_OPEN_MS = 100;
-constexpr UINT CONFIG_BOX_STYLE = MB_OK | MB_ICONHAND;
-const WCHAR CONFIG_BOX_CAPTION[] = TEXT("InitialiserRS232");
+constexpr DWORD kInputQueueBytes = 2048;
+constexpr DWORD kOutputQueueBytes = 1024;
+constexpr UINT kConfigBoxStyle = MB_OK | MB_ICONHAND;
+const WCHAR kConfigBoxCaption[] = TEXT("InitialiserRS232");
 
 // Poll, in one place, for the end of an earlier opening's worker.
-constexpr DWORD WORKER_EXIT_POLL_MS = 1;
+constexpr DWORD kWorkerExitPollMs = 1;
 // A closed port's worker ends within one cycle once its device calls fail;
 // one that has not ended after the longest handshake timeout of any family
 // is stuck in the driver, and the open gives up rather than hang.
-constexpr DWORD WORKER_EXIT_BOUND_MS = 2000;
+constexpr DWORD kWorkerExitBoundMs = 2000;
 
 // Opens and closes of all ports, one at a time: a slot is chosen and
 // claimed, or freed, without another thread's open or close in between.
@@ -41,7 +39,7 @@ struct FamilyRow {
 };
 
 // Every family: 8 data bits, one stop bit, RTS held low, no flow control.
-const FamilyRow FAMILY_TABLE[] = {
+const FamilyRow kFamilyTable[] = {
     /* QTVv1  */ {0, EVENPARITY, DTR_CONTROL_DISABLE, 2000, recognizeQTVv1},
     /* QTVv2  */ {4800, NOPARITY, DTR_CONTROL_ENABLE, 2000, recognizeQTVv2},
     /* KELT3B */ {19200, NOPARITY, DTR_CONTROL_DISABLE, 1000, recognizeKELT3B},
@@ -52,7 +50,7 @@ const FamilyRow FAMILY_TABLE[] = {
 // code is taken before the box so that nothing the box does can change it.
 ResultCode reportConfigFailure(const WCHAR* text) {
     DWORD error = GetLastError();
-    MessageBoxW(nullptr, text, CONFIG_BOX_CAPTION, CONFIG_BOX_STYLE);
+    MessageBoxW(nullptr, text, kConfigBoxCaption, kConfigBoxStyle);
     return static_cast<ResultCode>(error);
 }
 
@@ -91,8 +89,8 @@ void driveModemLines(HANDLE port, const DCB& dcb) {
 }
 
 ResultCode configureDevice(HANDLE port, const LineSettings& settings) {
-    if (!SetupComm(port, INPUT_QUEUE_BYTES, OUTPUT_QUEUE_BYTES)) return GetLastError();
-    if (!PurgeComm(port, PURGE_ALL)) return GetLastError();
+    if (!SetupComm(port, kInputQueueBytes, kOutputQueueBytes)) return GetLastError();
+    if (!PurgeComm(port, kPurgeAll)) return GetLastError();
     DCB dcb;
     std::memset(&dcb, 0, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
@@ -125,8 +123,8 @@ ResultCode createEvents(PortSlot& slot) {
 // The worker's starting state is set here, before the thread exists, so the
 // Java side's later writes are ordered after it.
 void resetExchangeState(PortSlot& slot) {
-    slot.writeRequested.store(HANDOVER_IDLE, std::memory_order_relaxed);
-    slot.replyWanted.store(HANDOVER_IDLE, std::memory_order_relaxed);
+    slot.writeRequested.store(kHandoverIdle, std::memory_order_relaxed);
+    slot.replyWanted.store(kHandoverIdle, std::memory_order_relaxed);
     slot.txLength = 0;
     slot.rxStart = 0;
     slot.rxCount = 0;
@@ -153,17 +151,17 @@ ResultCode startWorker(PortSlot& slot) {
 // worker is still running after the bound, measured on the clock: a busy
 // machine stretches every 1 ms pause, and their sum would stretch the bound.
 bool awaitPreviousWorker(PortSlot& slot) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WORKER_EXIT_BOUND_MS);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWorkerExitBoundMs);
     while (slot.workerRunning.load(std::memory_order_acquire)) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        Sleep(WORKER_EXIT_POLL_MS);
+        Sleep(kWorkerExitPollMs);
     }
     return true;
 }
 
 void recordOpening(PortSlot& slot, const LineSettings& settings) {
     std::memcpy(slot.portName, settings.portName, sizeof slot.portName);
-    slot.portName[PORT_NAME_UNITS - 1] = 0;
+    slot.portName[kPortNameUnits - 1] = 0;
     slot.recognizer = settings.recognizer;
     slot.timeoutMs = settings.timeoutMs;
 }
@@ -180,7 +178,7 @@ BOOL closeIfLive(HANDLE handle, bool& live) {
 }  // namespace
 
 LineSettings familySettings(InstrumentFamily family, uint32_t baudRate) {
-    const FamilyRow& row = FAMILY_TABLE[static_cast<int>(family)];
+    const FamilyRow& row = kFamilyTable[static_cast<int>(family)];
     LineSettings settings{};
     settings.baudRate = family == InstrumentFamily::QTVv1 ? baudRate : row.baudRate;
     settings.parity = row.parity;
@@ -195,7 +193,7 @@ LineSettings familySettings(InstrumentFamily family, uint32_t baudRate) {
 
 int32_t firstFreeSlot() {
     int32_t index = 0;
-    while (index < PORT_COUNT && portTable[index].hPort.load(std::memory_order_acquire) != nullptr) {
+    while (index < kPortCount && portTable[index].hPort.load(std::memory_order_acquire) != nullptr) {
         ++index;
     }
     return index;
@@ -205,7 +203,7 @@ namespace {
 
 ResultCode claimAndConfigure(const LineSettings& settings, int32_t* indexCell) {
     *indexCell = firstFreeSlot();
-    if (*indexCell == PORT_COUNT) return ERR_RS_OPEN;
+    if (*indexCell == kPortCount) return ERR_RS_OPEN;
     PortSlot& slot = portTable[*indexCell];
     if (!awaitPreviousWorker(slot)) return static_cast<ResultCode>(ERROR_BUSY);
 
@@ -231,7 +229,7 @@ ResultCode openPort(const LineSettings& settings, int32_t* indexCell) {
         result = claimAndConfigure(settings, indexCell);
     }
     // Only the caller knows the new index yet: the settle pause needs no lock.
-    if (result == 0) Sleep(SETTLE_AFTER_OPEN_MS);
+    if (result == 0) Sleep(kSettleAfterOpenMs);
     return result;
 }
 

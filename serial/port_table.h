@@ -6,7 +6,7 @@
 
 // What an open native hands to `openPort`; lives for the open call only.
 struct LineSettings {
-    WCHAR portName[PORT_NAME_UNITS];
+    WCHAR portName[kPortNameUnits];
     uint32_t baudRate;
     uint8_t parity;
     uint8_t byteSize;
@@ -17,13 +17,17 @@ struct LineSettings {
     FrameRecognizer recognizer;
 };
 
+// The pause after a successful open before the caller gets the port: the
+// instrument's line settles.
+constexpr DWORD kSettleAfterOpenMs = 100;
+
 enum class InstrumentFamily { QTVv1, QTVv2, KELT3B, VX9 };
 
 // The family's fixed line settings, without a port name; QTVv1 takes its
 // speed from the caller.
 LineSettings familySettings(InstrumentFamily family, uint32_t baudRate);
 
-// The slot an open would take now: 0 to 3, or PORT_COUNT when all are in use.
+// The slot an open would take now: 0 to 3, or kPortCount when all are in use.
 int32_t firstFreeSlot();
 
 // Opens and configures the device, starts its worker and writes the chosen

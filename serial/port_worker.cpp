@@ -4,18 +4,17 @@
 
 namespace {
 
-constexpr DWORD PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-constexpr DWORD PURGE_INPUT = PURGE_RXABORT | PURGE_RXCLEAR;
-constexpr DWORD PURGE_OUTPUT = PURGE_TXABORT | PURGE_TXCLEAR;
-constexpr DWORD IDLE_PAUSE_MS = 1;
-constexpr DWORD BUSY_PAUSE_MS = 20;
-constexpr int32_t MAX_READ_BYTES = 255;
-constexpr int MAX_FAILED_WRITES = 5;
+constexpr DWORD kPurgeInput = PURGE_RXABORT | PURGE_RXCLEAR;
+constexpr DWORD kPurgeOutput = PURGE_TXABORT | PURGE_TXCLEAR;
+constexpr DWORD kIdlePauseMs = 1;
+constexpr DWORD kBusyPauseMs = 20;
+constexpr int32_t kMaxReadBytes = 255;
+constexpr int kMaxFailedWrites = 5;
 // A device that keeps accepting calls but takes no bytes must not hold the
 // worker forever.
-constexpr int MAX_WRITES_WITHOUT_PROGRESS = 5;
+constexpr int kMaxWritesWithoutProgress = 5;
 // A window this full when it reaches the buffer's end is given up whole.
-constexpr int32_t WINDOW_DROP_THRESHOLD = 100;
+constexpr int32_t kWindowDropThreshold = 100;
 
 // State private to the worker thread.
 struct WorkerState {
@@ -28,15 +27,15 @@ struct WorkerState {
     bool leftQueued = false;
     // Bytes read while more waited, not yet shown to the recogniser.
     bool askPending = false;
-    DWORD pause = IDLE_PAUSE_MS;
+    DWORD pause = kIdlePauseMs;
 };
 
 }  // namespace
 
 void growWindow(PortSlot& slot, int32_t bytesRead) {
     int32_t newCount = slot.rxCount + bytesRead;
-    if (slot.rxStart + newCount >= RX_WINDOW_LIMIT) {
-        if (newCount >= WINDOW_DROP_THRESHOLD) {
+    if (slot.rxStart + newCount >= kRxWindowLimit) {
+        if (newCount >= kWindowDropThreshold) {
             newCount = 0;
         } else {
             for (int32_t i = 0; i < newCount; ++i) slot.rxBuffer[i] = slot.rxBuffer[slot.rxStart + i];
@@ -65,12 +64,12 @@ void writeMessage(PortSlot& slot, HANDLE port) {
             withoutProgress = written == 0 ? withoutProgress + 1 : 0;
         } else {
             slot.writeError.store(GetLastError(), std::memory_order_relaxed);
-            PurgeComm(port, PURGE_OUTPUT);
+            PurgeComm(port, kPurgeOutput);
             ++failedStreak;
             ++withoutProgress;
         }
-    } while (sent < length && failedStreak < MAX_FAILED_WRITES &&
-             withoutProgress < MAX_WRITES_WITHOUT_PROGRESS);
+    } while (sent < length && failedStreak < kMaxFailedWrites &&
+             withoutProgress < kMaxWritesWithoutProgress);
     if (sent < length && slot.writeError.load(std::memory_order_relaxed) == 0) {
         slot.writeError.store(ERROR_WRITE_FAULT, std::memory_order_relaxed);
     }
@@ -79,21 +78,21 @@ void writeMessage(PortSlot& slot, HANDLE port) {
 // Reports the write to the waiting caller, unless the caller gave up on it
 // while it was under way.
 void finishWrite(PortSlot& slot) {
-    uint8_t taken = HANDOVER_TAKEN;
-    if (slot.writeRequested.compare_exchange_strong(taken, HANDOVER_DONE, std::memory_order_acq_rel)) {
+    uint8_t taken = kHandoverTaken;
+    if (slot.writeRequested.compare_exchange_strong(taken, kHandoverDone, std::memory_order_acq_rel)) {
         if (!SetEvent(slot.hWriteDone)) slot.writeError.store(GetLastError(), std::memory_order_release);
     } else {
-        slot.writeRequested.store(HANDOVER_IDLE, std::memory_order_release);
+        slot.writeRequested.store(kHandoverIdle, std::memory_order_release);
     }
 }
 
 void writeStep(PortSlot& slot, WorkerState& state) {
-    uint8_t raised = HANDOVER_RAISED;
-    if (!slot.writeRequested.compare_exchange_strong(raised, HANDOVER_TAKEN, std::memory_order_acq_rel)) {
+    uint8_t raised = kHandoverRaised;
+    if (!slot.writeRequested.compare_exchange_strong(raised, kHandoverTaken, std::memory_order_acq_rel)) {
         return;
     }
     HANDLE port = devicePort(slot);
-    PurgeComm(port, PURGE_INPUT);  // a reply can only come after this command
+    PurgeComm(port, kPurgeInput);  // a reply can only come after this command
     ClearCommError(port, nullptr, nullptr);
     writeMessage(slot, port);
     // The reply starts a new window at the buffer's start, so the whole
@@ -102,7 +101,7 @@ void writeStep(PortSlot& slot, WorkerState& state) {
     slot.rxCount = 0;
     state.askPending = false;
     finishWrite(slot);
-    Sleep(BUSY_PAUSE_MS);
+    Sleep(kBusyPauseMs);
 }
 
 void readStep(PortSlot& slot, WorkerState& state) {
@@ -110,7 +109,7 @@ void readStep(PortSlot& slot, WorkerState& state) {
     state.leftQueued = false;
     if (state.pendingRead) return;
     const int32_t end = slot.rxStart + slot.rxCount;
-    const int32_t room = std::min(RX_WINDOW_LIMIT - end, MAX_READ_BYTES);
+    const int32_t room = std::min(kRxWindowLimit - end, kMaxReadBytes);
     HANDLE port = devicePort(slot);
     COMSTAT status{};
     if (!ClearCommError(port, nullptr, &status)) {
@@ -137,7 +136,7 @@ void readStep(PortSlot& slot, WorkerState& state) {
         return;
     }
     slot.readError.store(error, std::memory_order_release);
-    PurgeComm(port, PURGE_INPUT);
+    PurgeComm(port, kPurgeInput);
     slot.rxStart = 0;
     slot.rxCount = 0;
 }
@@ -145,10 +144,10 @@ void readStep(PortSlot& slot, WorkerState& state) {
 // Ends a waiting caller's reply request with `code` instead of a frame, by
 // the same hand-over as a delivered frame.
 void failReplyRequest(PortSlot& slot, DWORD code) {
-    uint8_t raised = HANDOVER_RAISED;
-    if (!slot.replyWanted.compare_exchange_strong(raised, HANDOVER_TAKEN, std::memory_order_acq_rel)) return;
+    uint8_t raised = kHandoverRaised;
+    if (!slot.replyWanted.compare_exchange_strong(raised, kHandoverTaken, std::memory_order_acq_rel)) return;
     slot.readError.store(code, std::memory_order_relaxed);
-    slot.replyWanted.store(HANDOVER_DONE, std::memory_order_release);
+    slot.replyWanted.store(kHandoverDone, std::memory_order_release);
     if (!SetEvent(slot.hReplyReady)) slot.readError.store(GetLastError(), std::memory_order_release);
 }
 
@@ -159,13 +158,13 @@ void errorPath(PortSlot& slot, WorkerState& state) {
         state.leave = true;
         return;
     }
-    PurgeComm(devicePort(slot), PURGE_ALL);
+    PurgeComm(devicePort(slot), kPurgeAll);
     slot.rxStart = 0;
     slot.rxCount = 0;
     state.pendingRead = false;
     state.bytesRead = 0;
     state.askPending = false;
-    state.pause = BUSY_PAUSE_MS;
+    state.pause = kBusyPauseMs;
     // No reply can come from a device that is gone: the caller need not
     // wait out its time for one.
     if (code == ERROR_DEVICE_NOT_CONNECTED) failReplyRequest(slot, code);
@@ -175,22 +174,22 @@ void errorPath(PortSlot& slot, WorkerState& state) {
 // recogniser may write into the caller's arrays, so the caller cannot
 // release them under it.
 DWORD offerToRecognizer(PortSlot& slot) {
-    uint8_t raised = HANDOVER_RAISED;
-    if (!slot.replyWanted.compare_exchange_strong(raised, HANDOVER_TAKEN, std::memory_order_acq_rel)) {
-        return BUSY_PAUSE_MS;
+    uint8_t raised = kHandoverRaised;
+    if (!slot.replyWanted.compare_exchange_strong(raised, kHandoverTaken, std::memory_order_acq_rel)) {
+        return kBusyPauseMs;
     }
     slot.replyOverflow = 0;
     if (!slot.recognizer(slot)) {
-        slot.replyWanted.store(HANDOVER_RAISED, std::memory_order_release);
-        return IDLE_PAUSE_MS;
+        slot.replyWanted.store(kHandoverRaised, std::memory_order_release);
+        return kIdlePauseMs;
     }
-    slot.replyWanted.store(HANDOVER_DONE, std::memory_order_release);
+    slot.replyWanted.store(kHandoverDone, std::memory_order_release);
     if (!SetEvent(slot.hReplyReady)) slot.readError.store(GetLastError(), std::memory_order_release);
-    return BUSY_PAUSE_MS;
+    return kBusyPauseMs;
 }
 
 void runCycle(PortSlot& slot, WorkerState& state) {
-    state.pause = IDLE_PAUSE_MS;
+    state.pause = kIdlePauseMs;
     writeStep(slot, state);
     readStep(slot, state);
     if (slot.readError.load(std::memory_order_acquire) != 0) {
@@ -208,7 +207,7 @@ void runCycle(PortSlot& slot, WorkerState& state) {
 // error path reads it.
 void pauseCycle(PortSlot& slot, DWORD milliseconds) {
     HANDLE wake = slot.hWorkerWake.load(std::memory_order_acquire);
-    if (milliseconds != IDLE_PAUSE_MS || !wake) return Sleep(milliseconds);
+    if (milliseconds != kIdlePauseMs || !wake) return Sleep(milliseconds);
     const DWORD lastError = GetLastError();
     if (WaitForSingleObject(wake, milliseconds) == WAIT_FAILED) Sleep(milliseconds);
     SetLastError(lastError);
@@ -219,13 +218,13 @@ void pauseCycle(PortSlot& slot, DWORD milliseconds) {
 DWORD WINAPI PortWorker(LPVOID parameter) {
     PortSlot& slot = *static_cast<PortSlot*>(parameter);
     WorkerState state;
-    PurgeComm(devicePort(slot), PURGE_ALL);
+    PurgeComm(devicePort(slot), kPurgeAll);
     do {
         runCycle(slot, state);
         if (state.leave) break;
         pauseCycle(slot, state.pause);
     } while (loadWorkerId(slot) != 0);
-    PurgeComm(devicePort(slot), PURGE_ALL);
+    PurgeComm(devicePort(slot), kPurgeAll);
     slot.workerRunning.store(false, std::memory_order_release);
     return 0;
 }

@@ -4,6 +4,10 @@
 
 #include "port_slot.h"
 
+// Every queue and every operation under way: what an open and the worker's
+// start and end drop.
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
 // Thread procedure; the parameter is the port's PortSlot. Runs until the
 // slot's workerId is cleared.
 DWORD WINAPI PortWorker(LPVOID slot);

@@ -20,14 +20,14 @@ struct FrameSpan {
     int32_t start;
     int32_t length;
 };
-constexpr FrameSpan NO_FRAME{0, 0};
+constexpr FrameSpan kNoFrame{0, 0};
 
 // The window the slot describes, or none when it is empty or does not lie
 // inside rxBuffer: nothing outside the buffer is ever read or written.
 std::optional<Window> windowOf(const PortSlot& slot) {
     const int32_t start = slot.rxStart;
     const int32_t count = slot.rxCount;
-    if (count <= 0 || start < 0 || count > RX_BUFFER_SIZE - start) {
+    if (count <= 0 || start < 0 || count > kRxBufferSize - start) {
         return std::nullopt;
     }
     return Window{start, start + count};
@@ -45,7 +45,7 @@ FrameSpan findNewestFrame(const Window& window, int32_t headerLength, FrameLengt
             return {s, length};
         }
     }
-    return NO_FRAME;
+    return kNoFrame;
 }
 
 // Only called where the scan guarantees that the header fits in the window.
@@ -93,36 +93,36 @@ bool recognizeFixedFrame(PortSlot& slot, const std::array<uint8_t, N>& header, i
     return frame.length > 0 && deliverFrame(slot, frame);
 }
 
-constexpr std::array<uint8_t, 2> KELT3B_HEADER{0x5A, 0xA5};
-constexpr int32_t KELT3B_FRAME_LENGTH = 12;
+constexpr std::array<uint8_t, 2> kKELT3BHeader{0x5A, 0xA5};
+constexpr int32_t kKELT3BFrameLength = 12;
 
-constexpr std::array<uint8_t, 3> VX9_HEADER{0x00, 0x01, 0x02};
-constexpr int32_t VX9_FRAME_LENGTH = 13;
+constexpr std::array<uint8_t, 3> kVX9Header{0x00, 0x01, 0x02};
+constexpr int32_t kVX9FrameLength = 13;
 
 // QTVv1: the command's first byte says what reply to look for.
-constexpr uint8_t QTVV1_PREFIXED_REPLY = 0x78;  // reply begins c1 c2 and is c3 + 3 long
-constexpr uint8_t QTVV1_ECHO_REPLY = 0xAA;      // reply is exactly c1 c2 c3
+constexpr uint8_t kQTVv1PrefixedReply = 0x78;  // reply begins c1 c2 and is c3 + 3 long
+constexpr uint8_t kQTVv1EchoReply = 0xAA;      // reply is exactly c1 c2 c3
 constexpr std::array<uint8_t, 4> QTVV1_UNCHECKED_REPLY_COMMAND{0x00, 0x80, 0x00, 0x00};
-constexpr int32_t QTVV1_SHORT_REPLY_LENGTH = 3;
-constexpr int32_t QTVV1_PREFIX_LENGTH = 2;
-constexpr int32_t QTVV1_PREFIXED_LENGTH_BASE = 3;  // L = c3 + 3: 3 to 258
+constexpr int32_t kQTVv1ShortReplyLength = 3;
+constexpr int32_t kQTVv1PrefixLength = 2;
+constexpr int32_t kQTVv1PrefixedLengthBase = 3;  // L = c3 + 3: 3 to 258
 
 FrameSpan findQTVv1PrefixedReply(const PortSlot& slot, const Window& window) {
-    const std::array<uint8_t, QTVV1_PREFIX_LENGTH> prefix{slot.txBuffer[1], slot.txBuffer[2]};
-    const int32_t length = slot.txBuffer[3] + QTVV1_PREFIXED_LENGTH_BASE;
-    return findNewestFrame(window, QTVV1_PREFIX_LENGTH, [&](int32_t s) {
+    const std::array<uint8_t, kQTVv1PrefixLength> prefix{slot.txBuffer[1], slot.txBuffer[2]};
+    const int32_t length = slot.txBuffer[3] + kQTVv1PrefixedLengthBase;
+    return findNewestFrame(window, kQTVv1PrefixLength, [&](int32_t s) {
         return headerAt(slot, s, prefix) && window.available(s) >= length ? length : 0;
     });
 }
 
 FrameSpan findQTVv1EchoReply(const PortSlot& slot, const Window& window) {
-    const std::array<uint8_t, QTVV1_PREFIX_LENGTH> prefix{slot.txBuffer[1], slot.txBuffer[2]};
+    const std::array<uint8_t, kQTVv1PrefixLength> prefix{slot.txBuffer[1], slot.txBuffer[2]};
     const uint8_t last = slot.txBuffer[3];
-    return findNewestFrame(window, QTVV1_PREFIX_LENGTH, [&](int32_t s) {
+    return findNewestFrame(window, kQTVv1PrefixLength, [&](int32_t s) {
         const bool matches = headerAt(slot, s, prefix) &&
-                             window.available(s) >= QTVV1_SHORT_REPLY_LENGTH &&
+                             window.available(s) >= kQTVv1ShortReplyLength &&
                              slot.rxBuffer[s + 2] == last;
-        return matches ? QTVV1_SHORT_REPLY_LENGTH : 0;
+        return matches ? kQTVv1ShortReplyLength : 0;
     });
 }
 
@@ -133,12 +133,12 @@ bool isQTVv1UncheckedReplyCommand(const PortSlot& slot) {
 
 // QTVv2: 0x80 0xF0 0x10 N, reply code, data, additive checksum; L = N + 5.
 constexpr std::array<uint8_t, 3> QTVV2_HEADER{0x80, 0xF0, 0x10};
-constexpr int32_t QTVV2_LENGTH_BYTE = 3;        // offset of N in the frame
-constexpr int32_t QTVV2_REPLY_CODE_BYTE = 4;    // offset of the reply code in the frame
-constexpr int32_t QTVV2_COMMAND_CODE_BYTE = 4;  // offset of the command code in txBuffer
-constexpr int32_t QTVV2_FRAME_OVERHEAD = 5;     // header, N and checksum around the N bytes
-constexpr int32_t QTVV2_BYTES_BEFORE_LENGTH_READ = 6;
-constexpr int32_t QTVV2_BYTES_BESIDE_DATA = 6;  // header, N, reply code and checksum
+constexpr int32_t kQTVv2LengthByte = 3;        // offset of N in the frame
+constexpr int32_t kQTVv2ReplyCodeByte = 4;    // offset of the reply code in the frame
+constexpr int32_t kQTVv2CommandCodeByte = 4;  // offset of the command code in txBuffer
+constexpr int32_t kQTVv2FrameOverhead = 5;     // header, N and checksum around the N bytes
+constexpr int32_t kQTVv2BytesBeforeLengthRead = 6;
+constexpr int32_t kQTVv2BytesBesideData = 6;  // header, N, reply code and checksum
 
 // What some commands require of their reply. A command that asks for D data
 // bytes is commandBytesPerDataByte * D + commandOverhead bytes long; 0 in
@@ -159,10 +159,10 @@ constexpr std::array<QTVv2ReplyRule, 5> QTVV2_REPLY_RULES{{
 
 FrameSpan findQTVv2Frame(const PortSlot& slot, const Window& window) {
     return findNewestFrame(window, static_cast<int32_t>(QTVV2_HEADER.size()), [&](int32_t s) {
-        if (!headerAt(slot, s, QTVV2_HEADER) || window.available(s) < QTVV2_BYTES_BEFORE_LENGTH_READ) {
+        if (!headerAt(slot, s, QTVV2_HEADER) || window.available(s) < kQTVv2BytesBeforeLengthRead) {
             return 0;
         }
-        const int32_t length = slot.rxBuffer[s + QTVV2_LENGTH_BYTE] + QTVV2_FRAME_OVERHEAD;
+        const int32_t length = slot.rxBuffer[s + kQTVv2LengthByte] + kQTVv2FrameOverhead;
         return window.available(s) >= length ? length : 0;
     });
 }
@@ -178,20 +178,20 @@ bool checksumMatches(const PortSlot& slot, FrameSpan frame) {
 }
 
 bool replyMatchesCommand(const PortSlot& slot, FrameSpan frame) {
-    const uint8_t commandCode = slot.txBuffer[QTVV2_COMMAND_CODE_BYTE];
+    const uint8_t commandCode = slot.txBuffer[kQTVv2CommandCodeByte];
     const auto rule = std::find_if(QTVV2_REPLY_RULES.begin(), QTVV2_REPLY_RULES.end(),
                                    [&](const QTVv2ReplyRule& r) { return r.commandCode == commandCode; });
     if (rule == QTVV2_REPLY_RULES.end()) {
         return true;
     }
-    if (slot.rxBuffer[frame.start + QTVV2_REPLY_CODE_BYTE] != rule->replyCode) {
+    if (slot.rxBuffer[frame.start + kQTVv2ReplyCodeByte] != rule->replyCode) {
         return false;
     }
     if (rule->commandBytesPerDataByte == 0) {
         return true;
     }
     // 64-bit so that no txLength can overflow the comparison.
-    const int64_t dataBytes = frame.length - QTVV2_BYTES_BESIDE_DATA;
+    const int64_t dataBytes = frame.length - kQTVv2BytesBesideData;
     return rule->commandBytesPerDataByte * dataBytes ==
            int64_t{slot.txLength} - rule->commandOverhead;
 }
@@ -199,26 +199,26 @@ bool replyMatchesCommand(const PortSlot& slot, FrameSpan frame) {
 }  // namespace
 
 bool recognizeKELT3B(PortSlot& slot) {
-    return recognizeFixedFrame(slot, KELT3B_HEADER, KELT3B_FRAME_LENGTH);
+    return recognizeFixedFrame(slot, kKELT3BHeader, kKELT3BFrameLength);
 }
 
 bool recognizeVX9(PortSlot& slot) {
-    return recognizeFixedFrame(slot, VX9_HEADER, VX9_FRAME_LENGTH);
+    return recognizeFixedFrame(slot, kVX9Header, kVX9FrameLength);
 }
 
 bool recognizeQTVv1(PortSlot& slot) {
     const std::optional<Window> window = windowOf(slot);
-    if (!window || slot.rxCount < QTVV1_SHORT_REPLY_LENGTH) {
+    if (!window || slot.rxCount < kQTVv1ShortReplyLength) {
         return false;
     }
-    FrameSpan frame = NO_FRAME;
-    if (slot.txBuffer[0] == QTVV1_PREFIXED_REPLY) {
+    FrameSpan frame = kNoFrame;
+    if (slot.txBuffer[0] == kQTVv1PrefixedReply) {
         frame = findQTVv1PrefixedReply(slot, *window);
-    } else if (slot.txBuffer[0] == QTVV1_ECHO_REPLY) {
+    } else if (slot.txBuffer[0] == kQTVv1EchoReply) {
         frame = findQTVv1EchoReply(slot, *window);
     } else if (isQTVv1UncheckedReplyCommand(slot)) {
         // Any three bytes answer this command: the oldest three of the window.
-        frame = {window->start, QTVV1_SHORT_REPLY_LENGTH};
+        frame = {window->start, kQTVv1ShortReplyLength};
     }
     return frame.length > 0 && deliverFrame(slot, frame);
 }

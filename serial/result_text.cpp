@@ -4,22 +4,22 @@
 
 namespace {
 
-constexpr ResultCode FIRST_LIBRARY_CODE = 100000;
-constexpr WCHAR TIMEOUT_TEXT[] = TEXT(" Communication timeout ");
-constexpr WCHAR OPEN_FAILED_TEXT[] = TEXT(" Fail to open com port ");
-constexpr WCHAR UNKNOWN_CODE_TEXT[] = TEXT(" Erreur inconnue ");
+constexpr ResultCode kFirstLibraryCode = 100000;
+constexpr WCHAR kTimeoutText[] = TEXT(" Communication timeout ");
+constexpr WCHAR kOpenFailedText[] = TEXT(" Fail to open com port ");
+constexpr WCHAR kUnknownCodeText[] = TEXT(" Erreur inconnue ");
 
-constexpr DWORD SYSTEM_MESSAGE_FLAGS = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+constexpr DWORD kSystemMessageFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 
 const WCHAR* libraryCodeText(ResultCode code) {
-    if (code == ERR_RS_TIMEOUT) return TIMEOUT_TEXT;
-    if (code == ERR_RS_OPEN) return OPEN_FAILED_TEXT;
-    return UNKNOWN_CODE_TEXT;
+    if (code == ERR_RS_TIMEOUT) return kTimeoutText;
+    if (code == ERR_RS_OPEN) return kOpenFailedText;
+    return kUnknownCodeText;
 }
 
 }  // namespace
 
-WCHAR lastErrorText[LAST_ERROR_TEXT_UNITS];
+WCHAR lastErrorText[kLastErrorTextUnits];
 std::mutex lastErrorTextLock;
 
 void removeLineEnd(WCHAR* text) {
@@ -33,10 +33,10 @@ void removeLineEnd(WCHAR* text) {
 // A code the system has no text for (the natives' -1 among them) gets the
 // library's unknown-code text, never what an earlier lookup left behind.
 const WCHAR* resultText(ResultCode code) {
-    if (code >= FIRST_LIBRARY_CODE) return libraryCodeText(code);
-    DWORD length = FormatMessageW(SYSTEM_MESSAGE_FLAGS, nullptr, static_cast<DWORD>(code), 0,
-                                  lastErrorText, LAST_ERROR_TEXT_UNITS, nullptr);
-    if (length == 0) return UNKNOWN_CODE_TEXT;
+    if (code >= kFirstLibraryCode) return libraryCodeText(code);
+    DWORD length = FormatMessageW(kSystemMessageFlags, nullptr, static_cast<DWORD>(code), 0,
+                                  lastErrorText, kLastErrorTextUnits, nullptr);
+    if (length == 0) return kUnknownCodeText;
     removeLineEnd(lastErrorText);
     return lastErrorText;
 }

@@ -5,11 +5,11 @@
 
 #include "port_slot.h"
 
-constexpr int LAST_ERROR_TEXT_UNITS = 512;
+constexpr int kLastErrorTextUnits = 512;
 
 // Receives the system's message text. Shared by all callers: hold
 // `lastErrorTextLock` from the lookup until the text has been used.
-extern WCHAR lastErrorText[LAST_ERROR_TEXT_UNITS];
+extern WCHAR lastErrorText[kLastErrorTextUnits];
 extern std::mutex lastErrorTextLock;
 
 // The text of a code: a fixed text for the library's own codes (100000 and

@@ -5,13 +5,13 @@
 
 namespace {
 
-constexpr DWORD KNOWN_FLAGS = GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
+constexpr DWORD kKnownFlags = GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
                               GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
 
 bool validFlags(DWORD flags) {
     const bool pin = flags & GET_MODULE_HANDLE_EX_FLAG_PIN;
     const bool unchanged = flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
-    return (flags & ~KNOWN_FLAGS) == 0 && (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) && !(pin && unchanged);
+    return (flags & ~kKnownFlags) == 0 && (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) && !(pin && unchanged);
 }
 
 // Takes a reference on the loaded object under its own name; RTLD_NOLOAD

@@ -47,7 +47,7 @@ using Bytes = std::vector<uint8_t>;
 
 // The modem-control loop-back bit (TIOCM_LOOP): its header clashes with
 // glibc's termios.
-constexpr int MODEM_LOOP = 0x8000;
+constexpr int kModemLoop = 0x8000;
 
 std::string env(const char* name) {
     const char* value = std::getenv(name);
@@ -177,7 +177,7 @@ protected:
         ASSERT_EQ(0, ioctl(monitor->fd(), TIOCMGET, &lines)) << kPort << " is no real port";
     }
     void TearDown() override {
-        for (int32_t i = 0; i < PORT_COUNT; ++i) {
+        for (int32_t i = 0; i < kPortCount; ++i) {
             if (portTable[i].hPort.load() != nullptr) closePort(i);
         }
     }
@@ -198,7 +198,7 @@ protected:
 
     static ResultCode openFamily(InstrumentFamily family, int32_t& index, uint32_t rate = 9600) {
         LineSettings settings = familySettings(family, rate);
-        std::u16string(u"COM1:").copy(settings.portName, PORT_NAME_UNITS - 1);
+        std::u16string(u"COM1:").copy(settings.portName, kPortNameUnits - 1);
         return openPort(settings, &index);
     }
 
@@ -377,7 +377,7 @@ TEST_F(RealDevice, BreakShowsInTheErrorMask) {
     ASSERT_TRUE(ClearCommError(port, &errors, nullptr));
     ASSERT_EQ(0, ioctl(monitor->fd(), TIOCGICOUNT, &counts));
     if (counts.brk == breaksBefore && !isFtdi()) {
-        int loop = MODEM_LOOP;
+        int loop = kModemLoop;
         ASSERT_EQ(0, ioctl(monitor->fd(), TIOCMBIS, &loop));
         EXPECT_TRUE(EscapeCommFunction(port, SETBREAK)) << GetLastError();
         sleepMs(100);

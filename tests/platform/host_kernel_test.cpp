@@ -110,15 +110,15 @@ TEST(HostEvents, WaitTimesOutOrEndsWhenSetElsewhere) {
 TEST(HostEvents, AutoResetHandOverLosesNoSignal) {
     HANDLE ping = newEvent(FALSE, FALSE);
     HANDLE pong = newEvent(FALSE, FALSE);
-    constexpr int ROUNDS = 20000;
+    constexpr int kRounds = 20000;
     std::atomic<int> lost{0};
     std::thread echo([&] {
-        for (int i = 0; i < ROUNDS; ++i) {
+        for (int i = 0; i < kRounds; ++i) {
             if (WaitForSingleObject(ping, 5000) != WAIT_OBJECT_0) ++lost;
             SetEvent(pong);
         }
     });
-    for (int i = 0; i < ROUNDS; ++i) {
+    for (int i = 0; i < kRounds; ++i) {
         SetEvent(ping);
         if (WaitForSingleObject(pong, 5000) != WAIT_OBJECT_0) ++lost;
     }

@@ -11,8 +11,8 @@ namespace {
 
 // A library that nothing else in this process loads, so its last close
 // unmaps it unless something keeps it.
-constexpr const char* PROBE_LIBRARY = "libz.so.1";
-constexpr const char* PROBE_SYMBOL = "zlibVersion";
+constexpr const char* kProbeLibrary = "libz.so.1";
+constexpr const char* kProbeSymbol = "zlibVersion";
 
 bool isMapped(void* address) {
     Dl_info info;
@@ -22,10 +22,10 @@ bool isMapped(void* address) {
 // Loads the probe library, asks for its module with `flags` through one of
 // its addresses, closes the library again and tells whether it is still mapped.
 bool mappedAfterClose(DWORD flags) {
-    void* library = dlopen(PROBE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(kProbeLibrary, RTLD_NOW | RTLD_LOCAL);
     EXPECT_NE(library, nullptr) << dlerror();
     if (library == nullptr) return false;
-    void* symbol = dlsym(library, PROBE_SYMBOL);
+    void* symbol = dlsym(library, kProbeSymbol);
     Dl_info info{};
     EXPECT_NE(dladdr(symbol, &info), 0);
     HMODULE module = nullptr;

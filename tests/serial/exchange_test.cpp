@@ -205,14 +205,14 @@ TEST(HandOver, StaleSignalDoesNotCompleteTheNextRequest) {
     slot.timeoutMs = 300;
     slot.hWriteDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread staleWorker([&slot] {
-        while (slot.writeRequested.load() != HANDOVER_RAISED) std::this_thread::yield();
+        while (slot.writeRequested.load() != kHandoverRaised) std::this_thread::yield();
         SetEvent(slot.hWriteDone);  // as if an earlier write had just finished
     });
     auto start = Clock::now();
     EXPECT_EQ(ERR_RS_TIMEOUT, requestWrite(slot));
     EXPECT_GE(msSince(start), 290);
     staleWorker.join();
-    EXPECT_EQ(HANDOVER_IDLE, slot.writeRequested.load());
+    EXPECT_EQ(kHandoverIdle, slot.writeRequested.load());
     CloseHandle(slot.hWriteDone);
 }
 
@@ -226,25 +226,25 @@ TEST(HandOver, NoWriteIsRaisedOverOneTheWorkerStillHolds) {
     std::thread worker([&slot] {
         auto take = [&slot] {
             const auto giveUp = Clock::now() + std::chrono::seconds(1);
-            uint8_t raised = HANDOVER_RAISED;
-            while (!slot.writeRequested.compare_exchange_weak(raised, HANDOVER_TAKEN)) {
+            uint8_t raised = kHandoverRaised;
+            while (!slot.writeRequested.compare_exchange_weak(raised, kHandoverTaken)) {
                 if (Clock::now() > giveUp) return false;
-                raised = HANDOVER_RAISED;
+                raised = kHandoverRaised;
             }
             return true;
         };
         ASSERT_TRUE(take());
         SetEvent(slot.hWriteDone);  // the stale signal, while this write is held
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        uint8_t taken = HANDOVER_TAKEN;  // the old write ends as the worker ends it
-        if (!slot.writeRequested.compare_exchange_strong(taken, HANDOVER_DONE)) slot.writeRequested.store(HANDOVER_IDLE);
+        uint8_t taken = kHandoverTaken;  // the old write ends as the worker ends it
+        if (!slot.writeRequested.compare_exchange_strong(taken, kHandoverDone)) slot.writeRequested.store(kHandoverIdle);
         if (!take()) return;  // the next attempt, which completes
-        slot.writeRequested.store(HANDOVER_DONE);
+        slot.writeRequested.store(kHandoverDone);
         SetEvent(slot.hWriteDone);
     });
     EXPECT_EQ(0, requestWrite(slot));
     worker.join();
-    EXPECT_EQ(HANDOVER_IDLE, slot.writeRequested.load());
+    EXPECT_EQ(kHandoverIdle, slot.writeRequested.load());
     CloseHandle(slot.hWriteDone);
 }
 
@@ -254,11 +254,11 @@ TEST(HandOver, ReplyHeldByTheWorkerIsWaitedForNotAbandoned) {
     slot.replyOverflow = 0;  // an earlier test in this process may have left one
     slot.hReplyReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread worker([&slot] {
-        uint8_t raised = HANDOVER_RAISED;
-        while (!slot.replyWanted.compare_exchange_weak(raised, HANDOVER_TAKEN)) raised = HANDOVER_RAISED;
+        uint8_t raised = kHandoverRaised;
+        while (!slot.replyWanted.compare_exchange_weak(raised, kHandoverTaken)) raised = kHandoverRaised;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));  // a recogniser past the timeout
         *slot.replyLengthOut = 12;
-        slot.replyWanted.store(HANDOVER_DONE);
+        slot.replyWanted.store(kHandoverDone);
         SetEvent(slot.hReplyReady);
     });
     int32_t length = 0;
@@ -271,7 +271,7 @@ TEST(HandOver, ReplyHeldByTheWorkerIsWaitedForNotAbandoned) {
 
 TEST(Window, ReachingTheLastIndexMovesASmallWindowAndDropsALargeOne) {
     static PortSlot slot;
-    for (int i = 0; i < RX_BUFFER_SIZE; ++i) slot.rxBuffer[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < kRxBufferSize; ++i) slot.rxBuffer[i] = static_cast<uint8_t>(i);
     slot.rxStart = 1950;
     slot.rxCount = 90;
     growWindow(slot, 7);  // end reaches 2047 with 97 bytes: moved, nothing lost

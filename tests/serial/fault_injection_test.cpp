@@ -22,13 +22,12 @@ using namespace wince::sim;
 
 namespace {
 
-constexpr DWORD INJECTED = 1234;
-constexpr DWORD SETTLE_AFTER_OPEN_MS = 100;
-const Bytes COMMAND = {0x4B, 0x01, 0x02};
-const Bytes FRAME = kelt3bFrame(0x33);
+constexpr DWORD kInjected = 1234;
+const Bytes kCommand = {0x4B, 0x01, 0x02};
+const Bytes kFrame = kelt3bFrame(0x33);
 
 // Every platform call the port natives make.
-const char* const PLATFORM_CALLS[] = {
+const char* const kPlatformCalls[] = {
     "CreateFileW",        "SetupComm",   "PurgeComm",    "GetCommState",   "SetCommState",   "EscapeCommFunction",
     "SetCommTimeouts",    "ClearCommError", "ReadFile",  "WriteFile",      "CreateEventW",   "SetEvent",
     "ResetEvent",         "WaitForSingleObject", "CloseHandle", "CreateThread"};
@@ -49,7 +48,7 @@ using CallCounts = std::map<std::string, int>;
 
 CallCounts countCalls() {
     CallCounts counts;
-    for (const char* call : PLATFORM_CALLS) counts[call] = callCount(call);
+    for (const char* call : kPlatformCalls) counts[call] = callCount(call);
     return counts;
 }
 
@@ -61,7 +60,7 @@ CallCounts callsSince(const CallCounts& before) {
     return made;
 }
 
-// The far end: answers each command with FRAME once the caller waits for
+// The far end: answers each command with kFrame once the caller waits for
 // the reply, so an answer never arrives before RecRS asked for it (bytes
 // already in the window are only looked at when more arrive).
 class Instrument {
@@ -82,8 +81,8 @@ public:
 private:
     void run() {
         while (!stop_) {
-            if (!silent_ && portTable[slot_].replyWanted.load() == HANDOVER_RAISED && commandArrived_->exchange(false)) {
-                line_->deliver(FRAME);
+            if (!silent_ && portTable[slot_].replyWanted.load() == kHandoverRaised && commandArrived_->exchange(false)) {
+                line_->deliver(kFrame);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -128,7 +127,7 @@ protected:
         PortFixture::SetUp();
         // The open's 100 ms settle pause costs every case real time and
         // changes nothing here.
-        shortenSleeps(SETTLE_AFTER_OPEN_MS, 0);
+        shortenSleeps(kSettleAfterOpenMs, 0);
         line = addLine(u"COM1:");
         instrument = std::make_unique<Instrument>(line, 0);
         handlesAtStart = wince::liveHandleCount();
@@ -146,8 +145,8 @@ protected:
         return Java_com_tavrix_tools_comm_SerialQTV_InitRS_1KELT3B(env, nullptr, jni.string(u"COM1:"), index);
     }
     jint sendNative(int32_t slot) {
-        return Java_com_tavrix_tools_comm_SerialQTV_EnvRS(env, nullptr, slot, jni.bytes(COMMAND),
-                                                         static_cast<jint>(COMMAND.size()));
+        return Java_com_tavrix_tools_comm_SerialQTV_EnvRS(env, nullptr, slot, jni.bytes(kCommand),
+                                                         static_cast<jint>(kCommand.size()));
     }
     jint closeNative(int32_t slot) { return Java_com_tavrix_tools_comm_SerialQTV_FermRS(env, nullptr, slot); }
 
@@ -157,7 +156,7 @@ protected:
     void inPhase(Phase phase, const std::optional<Fault>& fault, ExchangeRun& run, Step step) {
         const bool armed = fault && fault->phase == phase;
         const CallCounts before = countCalls();
-        if (armed) failCall(fault->call, INJECTED, 1, fault->skip);
+        if (armed) failCall(fault->call, kInjected, 1, fault->skip);
         step();
         if (armed) {
             failCall(fault->call, 0, 0);
@@ -231,10 +230,10 @@ protected:
         ExchangeRun run = runExchange(std::nullopt);
         EXPECT_EQ(0, run.open);
         EXPECT_EQ(0, run.send);
-        EXPECT_EQ(COMMAND, run.written);
+        EXPECT_EQ(kCommand, run.written);
         EXPECT_EQ(0, run.receive);
         EXPECT_EQ(std::vector<jint>{12}, run.replyLength);
-        EXPECT_EQ(FRAME, run.reply);
+        EXPECT_EQ(kFrame, run.reply);
         EXPECT_NE(0, run.close);
         expectNothingLeft(0);
     }
@@ -248,7 +247,7 @@ struct OpenStep {
     int occurrence;
     const char16_t* boxText;  // null: reported without a box
 };
-const OpenStep REPORTED_OPEN_STEPS[] = {
+const OpenStep kReportedOpenSteps[] = {
     {"CreateFileW", 0, nullptr},
     {"SetupComm", 0, nullptr},
     {"PurgeComm", 0, nullptr},
@@ -261,7 +260,7 @@ const OpenStep REPORTED_OPEN_STEPS[] = {
 };
 
 const OpenStep* reportedOpenStep(const Fault& fault) {
-    for (const OpenStep& step : REPORTED_OPEN_STEPS) {
+    for (const OpenStep& step : kReportedOpenSteps) {
         if (fault.call == step.call && fault.skip == step.occurrence) return &step;
     }
     return nullptr;
@@ -269,7 +268,7 @@ const OpenStep* reportedOpenStep(const Fault& fault) {
 
 // CloseHandle calls of a close, in order: thread, device, wake-up event,
 // write event, reply event. The last one's flag is what FermRS returns.
-constexpr int REPLY_EVENT_CLOSE = 4;
+constexpr int kReplyEventClose = 4;
 
 struct PhaseCall {
     Phase phase;
@@ -281,7 +280,7 @@ void PrintTo(const PhaseCall& point, std::ostream* out) { *out << phaseName(poin
 // Every call each phase of a clean run makes; ClearCommError, ReadFile,
 // the worker's PurgeComm and its pauses (WaitForSingleObject) come from its
 // polling and vary in number.
-const PhaseCall PHASE_CALLS[] = {
+const PhaseCall kPhaseCalls[] = {
     {Phase::Open, "CreateFileW"},       {Phase::Open, "SetupComm"},          {Phase::Open, "PurgeComm"},
     {Phase::Open, "GetCommState"},      {Phase::Open, "SetCommState"},       {Phase::Open, "EscapeCommFunction"},
     {Phase::Open, "SetCommTimeouts"},   {Phase::Open, "CreateEventW"},       {Phase::Open, "CreateThread"},
@@ -294,7 +293,7 @@ const PhaseCall PHASE_CALLS[] = {
 };
 
 bool isListed(Phase phase, const std::string& call) {
-    for (const PhaseCall& point : PHASE_CALLS) {
+    for (const PhaseCall& point : kPhaseCalls) {
         if (point.phase == phase && call == point.call) return true;
     }
     return false;
@@ -333,18 +332,18 @@ protected:
             // A failed write is retried; a lost signal or a failed wait costs
             // one more attempt, which writes the command once more.
             EXPECT_EQ(0, run.send);
-            EXPECT_TRUE(run.written == COMMAND || run.written == (Bytes{0x4B, 1, 2, 0x4B, 1, 2}))
+            EXPECT_TRUE(run.written == kCommand || run.written == (Bytes{0x4B, 1, 2, 0x4B, 1, 2}))
                 << ::testing::PrintToString(run.written);
             break;
         case Phase::Receive:
             // A lost read or signal costs one wait and a resend.
             EXPECT_EQ(0, run.receive);
             EXPECT_EQ(std::vector<jint>{12}, run.replyLength);
-            EXPECT_EQ(FRAME, run.reply);
+            EXPECT_EQ(kFrame, run.reply);
             break;
         case Phase::Close: {
             const bool refusedClose = fault.call == "CloseHandle" && run.fired;
-            EXPECT_EQ(!(refusedClose && fault.skip == REPLY_EVENT_CLOSE), run.close != 0);
+            EXPECT_EQ(!(refusedClose && fault.skip == kReplyEventClose), run.close != 0);
             // A close the platform refused leaves exactly that handle open.
             EXPECT_EQ(refusedClose ? 1u : 0u, run.refused.size());
             break;
@@ -364,11 +363,11 @@ protected:
             EXPECT_EQ(0, run.open);
             EXPECT_EQ(0, run.send);
             EXPECT_EQ(0, run.receive);
-            EXPECT_EQ(FRAME, run.reply);
+            EXPECT_EQ(kFrame, run.reply);
             EXPECT_TRUE(messageBoxes().empty());
             return;
         }
-        EXPECT_EQ(static_cast<jint>(INJECTED), run.open);
+        EXPECT_EQ(static_cast<jint>(kInjected), run.open);
         auto boxes = messageBoxes();
         EXPECT_EQ(step->boxText ? 1u : 0u, boxes.size());
         if (step->boxText && !boxes.empty()) {
@@ -398,7 +397,7 @@ TEST_P(EveryCallFailsOnce, ResultLeaksAndRecovery) {
         const Fault fault{point.phase, point.call, k};
         SCOPED_TRACE(std::string(phaseName(point.phase)) + " " + point.call + " #" + std::to_string(k));
         wince::sim::reset();
-        shortenSleeps(SETTLE_AFTER_OPEN_MS, 0);
+        shortenSleeps(kSettleAfterOpenMs, 0);
         line = addLine(u"COM1:");
         instrument = std::make_unique<Instrument>(line, 0);
 
@@ -414,7 +413,7 @@ TEST_P(EveryCallFailsOnce, ResultLeaksAndRecovery) {
     std::printf("%s %s: %d cases, %d reached the fault\n", phaseName(point.phase), point.call, occurrences, fired);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryPoint, EveryCallFailsOnce, ::testing::ValuesIn(PHASE_CALLS),
+INSTANTIATE_TEST_SUITE_P(EveryPoint, EveryCallFailsOnce, ::testing::ValuesIn(kPhaseCalls),
                          [](const ::testing::TestParamInfo<PhaseCall>& info) {
                              return std::string(phaseName(info.param.phase)) + info.param.call;
                          });
@@ -427,10 +426,10 @@ TEST_F(FaultInjection, FourFailedWritesAreRetriedInTheSameAttemptFiveGiveItUp) {
         line->takeWritten();
         const int writesBefore = callCount("WriteFile");
         const int handshakesBefore = callCount("ResetEvent");
-        failCall("WriteFile", INJECTED, failures);
+        failCall("WriteFile", kInjected, failures);
         EXPECT_EQ(0, sendNative(slot));
         // Failed calls wrote nothing: the command went out once, whole.
-        EXPECT_EQ(COMMAND, line->takeWritten());
+        EXPECT_EQ(kCommand, line->takeWritten());
         EXPECT_EQ(failures + 1, callCount("WriteFile") - writesBefore);
         // Four are retried within the attempt; the fifth gives the attempt
         // up with the write's code, and the next attempt sends it.
@@ -451,10 +450,10 @@ TEST_F(FaultInjection, LostWriteSignalsAreReportedWithTheirCode) {
     ASSERT_EQ(0, open(u"COM1:", InstrumentFamily::KELT3B, slot));
     portTable[slot].timeoutMs = 200;
     line->takeWritten();
-    failCall("SetEvent", INJECTED, -1);
+    failCall("SetEvent", kInjected, -1);
     // The worker wrote each attempt but could not say so: each wait ran out.
     auto start = Clock::now();
-    EXPECT_EQ(static_cast<jint>(INJECTED), sendNative(slot));
+    EXPECT_EQ(static_cast<jint>(kInjected), sendNative(slot));
     EXPECT_GE(msSince(start), 3 * 200 - 10);
     EXPECT_EQ((Bytes{0x4B, 1, 2, 0x4B, 1, 2, 0x4B, 1, 2}), line->takeWritten());
     failCall("SetEvent", 0, 0);
@@ -470,10 +469,10 @@ TEST_F(FaultInjection, LostReplySignalsAreReportedWithTheirCode) {
     line->takeWritten();
     jbyteArray reply = jni.bytes(std::vector<jbyte>(12, 0));
     jintArray length = jni.ints({0});
-    failCall("SetEvent", INJECTED, -1);
+    failCall("SetEvent", kInjected, -1);
     // Each wait: the frame was found but could not be signalled; the
     // command went out again three times.
-    EXPECT_EQ(static_cast<jint>(INJECTED),
+    EXPECT_EQ(static_cast<jint>(kInjected),
               Java_com_tavrix_tools_comm_SerialQTV_RecRS(env, nullptr, slot, reply, length));
     EXPECT_EQ(0, receiveRetries[slot]);
     EXPECT_EQ((Bytes{0x4B, 1, 2, 0x4B, 1, 2, 0x4B, 1, 2}), line->takeWritten());
@@ -489,7 +488,7 @@ TEST_F(FaultInjection, DeviceVanishingMidExchangeEndsTheReplyWaitAtOnceAndTheSlo
     ASSERT_EQ(0, sendNative(slot));
     instrument->silence(true);
     std::thread unplug([this] {
-        while (portTable[0].replyWanted.load() != HANDOVER_RAISED) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (portTable[0].replyWanted.load() != kHandoverRaised) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         line->hangUp();
     });
@@ -560,22 +559,22 @@ TEST_F(FaultInjection, PseudoTerminalHangUpMidExchangeEndsTheReplyWaitWithDevice
 
     // One good exchange first.
     ASSERT_EQ(0, sendNative(slot));
-    EXPECT_EQ(COMMAND, pty->read(COMMAND.size()));
+    EXPECT_EQ(kCommand, pty->read(kCommand.size()));
     jbyteArray reply = jni.bytes(std::vector<jbyte>(12, 0));
     jintArray length = jni.ints({0});
     std::thread answer([&] {
-        while (portTable[0].replyWanted.load() != HANDOVER_RAISED) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        pty->write(FRAME);
+        while (portTable[0].replyWanted.load() != kHandoverRaised) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        pty->write(kFrame);
     });
     EXPECT_EQ(0, Java_com_tavrix_tools_comm_SerialQTV_RecRS(env, nullptr, slot, reply, length));
     answer.join();
-    EXPECT_EQ(FRAME, jni.unsignedBytes(reply));
+    EXPECT_EQ(kFrame, jni.unsignedBytes(reply));
 
     portTable[slot].timeoutMs = 1000;
     ASSERT_EQ(0, sendNative(slot));
-    EXPECT_EQ(COMMAND, pty->read(COMMAND.size()));
+    EXPECT_EQ(kCommand, pty->read(kCommand.size()));
     std::thread unplug([&] {
-        while (portTable[0].replyWanted.load() != HANDOVER_RAISED) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (portTable[0].replyWanted.load() != kHandoverRaised) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         pty->write({0x5A, 0xA5, 1});  // half a frame, then the line drops
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         pty->hangUp();
@@ -597,14 +596,14 @@ TEST_F(FaultInjection, PseudoTerminalHangUpMidExchangeEndsTheReplyWaitWithDevice
     pty = std::make_unique<Pty>(21);
     ASSERT_EQ(0, open(ptyPortName(21), InstrumentFamily::KELT3B, slot));
     ASSERT_EQ(0, sendNative(slot));
-    EXPECT_EQ(COMMAND, pty->read(COMMAND.size()));
+    EXPECT_EQ(kCommand, pty->read(kCommand.size()));
     std::thread again([&] {
-        while (portTable[0].replyWanted.load() != HANDOVER_RAISED) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        pty->write(FRAME);
+        while (portTable[0].replyWanted.load() != kHandoverRaised) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        pty->write(kFrame);
     });
     EXPECT_EQ(0, Java_com_tavrix_tools_comm_SerialQTV_RecRS(env, nullptr, slot, reply, length));
     again.join();
-    EXPECT_EQ(FRAME, jni.unsignedBytes(reply));
+    EXPECT_EQ(kFrame, jni.unsignedBytes(reply));
     EXPECT_NE(0, closeNative(slot));
     ASSERT_TRUE(workerEnds(slot));
 }

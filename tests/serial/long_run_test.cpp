@@ -9,7 +9,7 @@ using namespace wince::sim;
 
 namespace {
 
-constexpr int EXCHANGES = 200;
+constexpr int kExchanges = 200;
 
 Bytes filled(size_t count, int seed) {
     Bytes bytes(count);
@@ -40,7 +40,7 @@ struct LongestExchange {
     Bytes (*frame)(int exchange);
 };
 
-const LongestExchange LONGEST[] = {
+const LongestExchange kLongest[] = {
     {InstrumentFamily::QTVv1, {0x78, 0x12, 0x34, 0xFF},
      [](int i) { return join({{0x12, 0x34}, filled(256, i)}); }},
     {InstrumentFamily::QTVv2, {0x80, 0x10, 0xF0, 0x01, 0x21, 0xA2},
@@ -72,7 +72,7 @@ protected:
         if (result != 0) return result;
         std::thread instrument([&] {
             auto start = Clock::now();
-            while (portTable[port].replyWanted.load() == HANDOVER_IDLE && msSince(start) < 2000) {
+            while (portTable[port].replyWanted.load() == kHandoverIdle && msSince(start) < 2000) {
                 std::this_thread::yield();
             }
             line->deliver(burst);
@@ -87,16 +87,16 @@ protected:
 };
 
 TEST_F(LongRun, TheLongestFrameOfEachFamilyArrivesEveryTimeWithoutAResend) {
-    for (const LongestExchange& run : LONGEST) {
+    for (const LongestExchange& run : kLongest) {
         openAs(run.family);
         int delivered = 0;
-        for (int i = 0; i < EXCHANGES; ++i) {
+        for (int i = 0; i < kExchanges; ++i) {
             Bytes frame;
             ASSERT_EQ(0, exchange(run.command, run.frame(i), frame)) << "exchange " << i;
             delivered += frame == run.frame(i);
         }
-        EXPECT_EQ(EXCHANGES, delivered) << "family " << static_cast<int>(run.family);
-        EXPECT_EQ(static_cast<size_t>(EXCHANGES), line->writeCalls().size()) << "resends";
+        EXPECT_EQ(kExchanges, delivered) << "family " << static_cast<int>(run.family);
+        EXPECT_EQ(static_cast<size_t>(kExchanges), line->writeCalls().size()) << "resends";
         ASSERT_NE(0, closePort(port));
         ASSERT_TRUE(workerEnds(port));
     }
@@ -104,13 +104,13 @@ TEST_F(LongRun, TheLongestFrameOfEachFamilyArrivesEveryTimeWithoutAResend) {
 
 TEST_F(LongRun, HundredsOfStrayBytesBeforeShortFramesCostNoResend) {
     openAs(InstrumentFamily::KELT3B);
-    for (int i = 0; i < EXCHANGES; ++i) {
+    for (int i = 0; i < kExchanges; ++i) {
         Bytes frame;
         ASSERT_EQ(0, exchange({0x01}, join({Bytes(300 + i % 200, 0x33), keltFrame(i)}), frame))
             << "exchange " << i;
         ASSERT_EQ(keltFrame(i), frame) << "exchange " << i;
     }
-    EXPECT_EQ(static_cast<size_t>(EXCHANGES), line->writeCalls().size());
+    EXPECT_EQ(static_cast<size_t>(kExchanges), line->writeCalls().size());
 }
 
 // The instrument sends its previous reply again in the same burst as the
@@ -118,7 +118,7 @@ TEST_F(LongRun, HundredsOfStrayBytesBeforeShortFramesCostNoResend) {
 // buffer several times.
 TEST_F(LongRun, AReplyRepeatedWithTheNewOneNeverWinsOverIt) {
     openAs(InstrumentFamily::KELT3B);
-    for (int i = 1; i <= 3 * EXCHANGES; ++i) {
+    for (int i = 1; i <= 3 * kExchanges; ++i) {
         Bytes frame;
         Bytes burst = join({Bytes(static_cast<size_t>(i % 7), 0x33), keltFrame(i - 1), keltFrame(i)});
         ASSERT_EQ(0, exchange({0x01}, burst, frame)) << "exchange " << i;

@@ -25,16 +25,16 @@ protected:
     }
 
     void TearDown() override {
-        for (int32_t i = 0; i < PORT_COUNT; ++i) {
+        for (int32_t i = 0; i < kPortCount; ++i) {
             if (portTable[i].hPort.load() != nullptr) closePort(i);
         }
-        for (int32_t i = 0; i < PORT_COUNT; ++i) EXPECT_TRUE(workerEnds(i)) << "worker of slot " << i;
+        for (int32_t i = 0; i < kPortCount; ++i) EXPECT_TRUE(workerEnds(i)) << "worker of slot " << i;
     }
 
     // Every slot as the library finds it at load, whatever earlier tests in
     // this process opened: a test's expectations must not depend on order.
     static void forgetEarlierOpenings() {
-        for (int32_t i = 0; i < PORT_COUNT; ++i) {
+        for (int32_t i = 0; i < kPortCount; ++i) {
             ASSERT_EQ(nullptr, portTable[i].hPort.load()) << "slot " << i << " left open";
             ASSERT_TRUE(workerEnds(i)) << "worker of slot " << i;
             std::fill(std::begin(portTable[i].portName), std::end(portTable[i].portName), u'\0');
@@ -55,7 +55,7 @@ protected:
     static ResultCode open(const std::u16string& name, InstrumentFamily family, int32_t& index,
                            uint32_t baudRate = 9600) {
         LineSettings settings = familySettings(family, baudRate);
-        name.copy(settings.portName, PORT_NAME_UNITS - 1);
+        name.copy(settings.portName, kPortNameUnits - 1);
         return openPort(settings, &index);
     }
 

@@ -16,14 +16,14 @@ class PortTable : public PortFixture {};
 
 TEST_F(PortTable, SlotsAreTakenInOrderAndAFreedSlotIsReused) {
     for (int n = 1; n <= 5; ++n) addLine(comName(n));
-    for (int32_t expected = 0; expected < PORT_COUNT; ++expected) {
+    for (int32_t expected = 0; expected < kPortCount; ++expected) {
         int32_t index = -1;
         ASSERT_EQ(0, open(comName(expected + 1), InstrumentFamily::KELT3B, index));
         EXPECT_EQ(expected, index);
     }
     int32_t index = -1;
     EXPECT_EQ(ERR_RS_OPEN, open(comName(5), InstrumentFamily::KELT3B, index));
-    EXPECT_EQ(PORT_COUNT, index);
+    EXPECT_EQ(kPortCount, index);
     EXPECT_TRUE(messageBoxes().empty());
 
     EXPECT_NE(0, closePort(1));
@@ -245,8 +245,8 @@ TEST_F(PortTable, AReopenGivesUpOnAWorkerStuckInTheDriverAndTheSlotStaysUsable) 
 // and over: no two live openings ever share a slot, and no open fails.
 TEST_F(PortTable, OpensAndClosesFromFourThreadsNeverShareASlot) {
     shortenSleeps(100, 1);
-    for (int n = 1; n <= PORT_COUNT; ++n) addLine(comName(n));
-    std::atomic<int> owner[PORT_COUNT];
+    for (int n = 1; n <= kPortCount; ++n) addLine(comName(n));
+    std::atomic<int> owner[kPortCount];
     for (auto& cell : owner) cell = 0;
     std::atomic<int> shared{0}, failed{0};
     auto run = [&](int number) {
@@ -263,11 +263,11 @@ TEST_F(PortTable, OpensAndClosesFromFourThreadsNeverShareASlot) {
         }
     };
     std::vector<std::thread> threads;
-    for (int n = 1; n <= PORT_COUNT; ++n) threads.emplace_back(run, n);
+    for (int n = 1; n <= kPortCount; ++n) threads.emplace_back(run, n);
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(0, shared.load());
     EXPECT_EQ(0, failed.load());
-    for (int n = 1; n <= PORT_COUNT; ++n) {
+    for (int n = 1; n <= kPortCount; ++n) {
         int32_t index = -1;
         EXPECT_EQ(0, open(comName(n), InstrumentFamily::VX9, index)) << "COM" << n;
     }

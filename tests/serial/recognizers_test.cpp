@@ -14,9 +14,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint8_t GUARD = 0xEE;
-constexpr int32_t UNTOUCHED_LENGTH = -7;
-constexpr int32_t REPLY_ROOM = 260;  // the largest frame of any family
+constexpr uint8_t kGuard = 0xEE;
+constexpr int32_t kUntouchedLength = -7;
+constexpr int32_t kReplyRoom = 260;  // the largest frame of any family
 
 Bytes join(std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -61,19 +61,19 @@ std::string hex(const Bytes& bytes) {
 class RecognizerTest : public ::testing::Test {
 protected:
     std::unique_ptr<PortSlot> slot{new PortSlot{}};
-    std::array<uint8_t, REPLY_ROOM + 8> reply{};  // the bytes past the room are guards
-    int32_t replyLength = UNTOUCHED_LENGTH;
+    std::array<uint8_t, kReplyRoom + 8> reply{};  // the bytes past the room are guards
+    int32_t replyLength = kUntouchedLength;
 
     void SetUp() override {
         resetReply();
         slot->replyDest = reply.data();
         slot->replyLengthOut = &replyLength;
-        slot->replyCapacity = REPLY_ROOM;
+        slot->replyCapacity = kReplyRoom;
     }
 
     void resetReply() {
-        reply.fill(GUARD);
-        replyLength = UNTOUCHED_LENGTH;
+        reply.fill(kGuard);
+        replyLength = kUntouchedLength;
     }
 
     void command(const Bytes& bytes) {
@@ -101,7 +101,7 @@ protected:
 
     bool replyUntouchedFrom(size_t first) const {
         return std::all_of(reply.begin() + static_cast<std::ptrdiff_t>(first), reply.end(),
-                           [](uint8_t b) { return b == GUARD; });
+                           [](uint8_t b) { return b == kGuard; });
     }
 
     ::testing::AssertionResult windowIs(int32_t end, const Bytes& left) const {
@@ -140,7 +140,7 @@ protected:
         if (recognize(*slot)) {
             return ::testing::AssertionFailure() << "recognised a frame in " << hex(left);
         }
-        if (!replyUntouchedFrom(0) || replyLength != UNTOUCHED_LENGTH) {
+        if (!replyUntouchedFrom(0) || replyLength != kUntouchedLength) {
             return ::testing::AssertionFailure() << "wrote to the caller without a frame";
         }
         return windowIs(end, left);
@@ -191,9 +191,9 @@ TEST_F(RecognizerTest, OnlyTheWindowIsScannedWhereverItStarts) {
     EXPECT_EQ(slot->rxStart, 514);
 
     // The newest byte at the last position the worker may fill.
-    receive(RX_WINDOW_LIMIT - 20, join({Bytes(7, 0x99), vx9Frame(5)}));
+    receive(kRxWindowLimit - 20, join({Bytes(7, 0x99), vx9Frame(5)}));
     EXPECT_TRUE(delivers(recognizeVX9, vx9Frame(5), {}));
-    EXPECT_EQ(slot->rxStart, RX_WINDOW_LIMIT);
+    EXPECT_EQ(slot->rxStart, kRxWindowLimit);
 }
 
 TEST_F(RecognizerTest, FrameLargerThanTheReplyRoomIsConsumedAndReportedWithoutWriting) {
@@ -202,7 +202,7 @@ TEST_F(RecognizerTest, FrameLargerThanTheReplyRoomIsConsumedAndReportedWithoutWr
     EXPECT_TRUE(recognizeKELT3B(*slot));
     EXPECT_EQ(slot->replyOverflow, ERROR_INSUFFICIENT_BUFFER);
     EXPECT_TRUE(replyUntouchedFrom(0));
-    EXPECT_EQ(replyLength, UNTOUCHED_LENGTH);
+    EXPECT_EQ(replyLength, kUntouchedLength);
     EXPECT_TRUE(windowIs(114, {0x5A, 0xA5}));
 
     // A frame that fits exactly is delivered and clears the report.
@@ -213,11 +213,11 @@ TEST_F(RecognizerTest, FrameLargerThanTheReplyRoomIsConsumedAndReportedWithoutWr
     // Without a destination nothing is written either.
     resetReply();
     slot->replyDest = nullptr;
-    slot->replyCapacity = REPLY_ROOM;
+    slot->replyCapacity = kReplyRoom;
     receive(0, vx9Frame(1));
     EXPECT_TRUE(recognizeVX9(*slot));
     EXPECT_EQ(slot->replyOverflow, ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(replyLength, UNTOUCHED_LENGTH);
+    EXPECT_EQ(replyLength, kUntouchedLength);
 }
 
 TEST_F(RecognizerTest, Qtvv1PrefixedReplyHasTheLengthTheCommandAsksFor) {
@@ -320,12 +320,12 @@ TEST_F(RecognizerTest, Qtvv2DecidesOnlyOnceTheWholeFrameIsIn) {
 }
 
 TEST_F(RecognizerTest, WindowsOutsideTheBufferOrEmptyAreLeftAlone) {
-    for (int32_t i = 0; i < RX_BUFFER_SIZE; ++i) {
+    for (int32_t i = 0; i < kRxBufferSize; ++i) {
         slot->rxBuffer[i] = (i % 2 == 0) ? 0x5A : 0xA5;
     }
     command({0x00, 0x80, 0x00, 0x00});  // QTVv1 would take any three bytes
     const std::array<std::pair<int32_t, int32_t>, 5> oddWindows{{
-        {0, 0}, {100, -4}, {-2, 20}, {2040, 20}, {RX_BUFFER_SIZE, 12},
+        {0, 0}, {100, -4}, {-2, 20}, {2040, 20}, {kRxBufferSize, 12},
     }};
     for (FrameRecognizer recognize : {recognizeKELT3B, recognizeVX9, recognizeQTVv1, recognizeQTVv2}) {
         for (const auto& [start, count] : oddWindows) {
@@ -337,7 +337,7 @@ TEST_F(RecognizerTest, WindowsOutsideTheBufferOrEmptyAreLeftAlone) {
         }
     }
     EXPECT_TRUE(replyUntouchedFrom(0));
-    EXPECT_EQ(replyLength, UNTOUCHED_LENGTH);
+    EXPECT_EQ(replyLength, kUntouchedLength);
 }
 
 }  // namespace

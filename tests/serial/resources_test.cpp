@@ -22,19 +22,18 @@ using namespace wince::sim;
 
 namespace {
 
-constexpr DWORD SETTLE_AFTER_OPEN_MS = 100;
-const InstrumentFamily SLOT_FAMILIES[PORT_COUNT] = {InstrumentFamily::QTVv1, InstrumentFamily::QTVv2,
+const InstrumentFamily kSlotFamilies[kPortCount] = {InstrumentFamily::QTVv1, InstrumentFamily::QTVv2,
                                                     InstrumentFamily::KELT3B, InstrumentFamily::VX9};
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int DEFAULT_ROUNDS_DIVISOR = 10;
+constexpr int kDefaultRoundsDivisor = 10;
 #else
-constexpr int DEFAULT_ROUNDS_DIVISOR = 1;
+constexpr int kDefaultRoundsDivisor = 1;
 #endif
 
 int roundsFromEnvironment(const char* name, int fallback) {
     const char* text = std::getenv(name);
-    return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback / DEFAULT_ROUNDS_DIVISOR;
+    return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback / kDefaultRoundsDivisor;
 }
 
 struct Snapshot {
@@ -58,38 +57,38 @@ protected:
         // Each open ends with a fixed 100 ms pause; 40,000 of them would take
         // over an hour, so the test build lets this test cut that one pause
         // length short. Nothing else about the open changes.
-        shortenSleeps(SETTLE_AFTER_OPEN_MS, 0);
+        shortenSleeps(kSettleAfterOpenMs, 0);
     }
 
     // Opens the four slots, one family each, then closes them all.
-    static void cycleAllSlots(const std::u16string (&names)[PORT_COUNT]) {
-        for (int32_t expected = 0; expected < PORT_COUNT; ++expected) {
+    static void cycleAllSlots(const std::u16string (&names)[kPortCount]) {
+        for (int32_t expected = 0; expected < kPortCount; ++expected) {
             int32_t index = -1;
-            ASSERT_EQ(0, open(names[expected], SLOT_FAMILIES[expected], index));
+            ASSERT_EQ(0, open(names[expected], kSlotFamilies[expected], index));
             ASSERT_EQ(expected, index);
         }
-        for (int32_t index = 0; index < PORT_COUNT; ++index) ASSERT_NE(0, closePort(index));
+        for (int32_t index = 0; index < kPortCount; ++index) ASSERT_NE(0, closePort(index));
     }
 
     // Runs the cycles after one to warm up, and compares what the process
     // holds before and after, once the last workers have ended.
-    void expectCyclesLeaveNothing(const char* label, const std::u16string (&names)[PORT_COUNT], int cycles) {
+    void expectCyclesLeaveNothing(const char* label, const std::u16string (&names)[kPortCount], int cycles) {
         cycleAllSlots(names);
         ASSERT_FALSE(HasFatalFailure());
-        for (int32_t i = 0; i < PORT_COUNT; ++i) ASSERT_TRUE(workerEnds(i));
+        for (int32_t i = 0; i < kPortCount; ++i) ASSERT_TRUE(workerEnds(i));
         const Snapshot before = takeSnapshot();
         const auto start = Clock::now();
         for (int cycle = 0; cycle < cycles && !HasFatalFailure(); ++cycle) cycleAllSlots(names);
         ASSERT_FALSE(HasFatalFailure());
         const long elapsed = msSince(start);
-        for (int32_t i = 0; i < PORT_COUNT; ++i) ASSERT_TRUE(workerEnds(i));
+        for (int32_t i = 0; i < kPortCount; ++i) ASSERT_TRUE(workerEnds(i));
         const Snapshot after = {settledValue(before.descriptors, openDescriptors),
                                 settledValue(before.threads, threadCount), wince::liveHandleCount()};
         EXPECT_EQ(before.descriptors, after.descriptors);
         EXPECT_EQ(before.threads, after.threads);
         EXPECT_EQ(before.handles, after.handles);
         std::printf("%s: %d cycles (%d opens) in %ld ms; descriptors %d -> %d, threads %d -> %d, handles %zu -> %zu\n",
-                    label, cycles, cycles * PORT_COUNT, elapsed, before.descriptors, after.descriptors,
+                    label, cycles, cycles * kPortCount, elapsed, before.descriptors, after.descriptors,
                     before.threads, after.threads, before.handles, after.handles);
         RecordProperty("cycles", cycles);
         RecordProperty("elapsed_ms", static_cast<int>(elapsed));
@@ -97,15 +96,15 @@ protected:
 };
 
 TEST_F(Resources, TenThousandCyclesOnSimulatedLinesLeaveNothingBehind) {
-    const std::u16string names[PORT_COUNT] = {comName(1), comName(2), comName(3), comName(4)};
+    const std::u16string names[kPortCount] = {comName(1), comName(2), comName(3), comName(4)};
     for (const auto& name : names) addLine(name);
     expectCyclesLeaveNothing("simulated lines", names, roundsFromEnvironment("SERIAL_SIM_CYCLES", 10000));
 }
 
 TEST_F(Resources, CyclesOnPseudoTerminalsLeaveNothingBehind) {
-    Pty terminals[PORT_COUNT] = {Pty(21), Pty(22), Pty(23), Pty(24)};
+    Pty terminals[kPortCount] = {Pty(21), Pty(22), Pty(23), Pty(24)};
     for (const Pty& pty : terminals) ASSERT_TRUE(pty.ready());
-    const std::u16string names[PORT_COUNT] = {ptyPortName(21), ptyPortName(22), ptyPortName(23), ptyPortName(24)};
+    const std::u16string names[kPortCount] = {ptyPortName(21), ptyPortName(22), ptyPortName(23), ptyPortName(24)};
     int32_t index = -1;
     ASSERT_EQ(0, open(names[0], InstrumentFamily::VX9, index));
     ASSERT_NE(0, closePort(index));

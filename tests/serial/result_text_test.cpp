@@ -27,14 +27,14 @@ std::u16string textOf(ResultCode code) { return unitsOf(resultText(code)); }
 
 // The system's own text for a code, as FormatMessageW gives it.
 std::u16string systemText(DWORD code) {
-    WCHAR text[LAST_ERROR_TEXT_UNITS] = {};
+    WCHAR text[kLastErrorTextUnits] = {};
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                   text, LAST_ERROR_TEXT_UNITS, nullptr);
+                   text, kLastErrorTextUnits, nullptr);
     return unitsOf(text);
 }
 
 std::u16string withoutLineEnd(const std::u16string& text) {
-    WCHAR buffer[LAST_ERROR_TEXT_UNITS] = {};
+    WCHAR buffer[kLastErrorTextUnits] = {};
     for (size_t i = 0; i < text.size(); ++i) buffer[i] = static_cast<WCHAR>(text[i]);
     removeLineEnd(buffer);
     return unitsOf(buffer);

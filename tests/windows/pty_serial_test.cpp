@@ -21,7 +21,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 
-constexpr jint TIMEOUT = 100301;
+constexpr jint kTimeout = 100301;
 
 enum class Family { QTVv1, QTVv2, KELT3B, VX9 };
 
@@ -142,7 +142,7 @@ TEST_F(PtySerial, ASilentInstrumentGetsTheCommandFourTimesThenTimeout) {
     ASSERT_EQ(0, send(port, {0x42, 0x43}));
     Bytes frame;
     const auto start = Clock::now();
-    EXPECT_EQ(TIMEOUT, receive(port, frame));
+    EXPECT_EQ(kTimeout, receive(port, frame));
     EXPECT_GE(msSince(start), 4 * 1000 - 50);
     EXPECT_LE(msSince(start), 7 * 1000 + 500);
     EXPECT_NE(0, close(port));

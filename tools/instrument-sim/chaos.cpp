@@ -7,11 +7,11 @@
 
 namespace {
 
-constexpr int OUTAGE_COMMANDS = 4;  // a command and its three resends
-constexpr int MAX_GARBAGE = 16;
-constexpr int MAX_PIECES = 8;
-constexpr int MAX_GAP_BUDGET_MS = 60;
-constexpr int GARBAGE_STREAM = 256;  // stray bytes are taken from a random place of it
+constexpr int kOutageCommands = 4;  // a command and its three resends
+constexpr int kMaxGarbage = 16;
+constexpr int kMaxPieces = 8;
+constexpr int kMaxGapBudgetMs = 60;
+constexpr int kGarbageStream = 256;  // stray bytes are taken from a random place of it
 
 // The library's reply timeout for the family.
 int familyTimeoutMs(Family family) {
@@ -77,7 +77,7 @@ ChaosFault Chaos::drawFault() {
         return ChaosFault::Outage;
     }
     if (chance(options_.outagePermille)) {
-        outageLeft_ = OUTAGE_COMMANDS - 1;
+        outageLeft_ = kOutageCommands - 1;
         return ChaosFault::Outage;
     }
     if (chance(options_.lossPermille)) return below(2) == 0 ? ChaosFault::Silence : ChaosFault::BadFrame;
@@ -100,7 +100,7 @@ void Chaos::spoil(Bytes& frame) const {
 // Random cut points; the gaps share the gap budget between them.
 void Chaos::splitIntoPieces(ChaosPlan& plan, int gapBudgetMs) {
     const size_t size = plan.wire.size();
-    const size_t count = std::min<size_t>(size, 2 + below(MAX_PIECES - 1));
+    const size_t count = std::min<size_t>(size, 2 + below(kMaxPieces - 1));
     std::vector<size_t> cuts;
     while (cuts.size() + 1 < count) {
         const size_t cut = 1 + below(size - 1);
@@ -121,11 +121,11 @@ ChaosPlan Chaos::plan(const Bytes& command, const Bytes& frame) {
     ChaosPlan plan;
     plan.fault = drawFault();
     if (!plan.sends()) return plan;
-    const int gapBudget = std::min(MAX_GAP_BUDGET_MS, maxMs_ / 4);
+    const int gapBudget = std::min(kMaxGapBudgetMs, maxMs_ / 4);
     if (chance(options_.delayPercent * 10)) plan.delayMs = int(below(uint64_t(maxMs_ - gapBudget) + 1));
     if (chance(options_.ratePercent * 10)) {
-        const size_t count = 1 + below(MAX_GARBAGE);
-        const size_t skip = below(GARBAGE_STREAM);
+        const size_t count = 1 + below(kMaxGarbage);
+        const size_t skip = below(kGarbageStream);
         const Bytes stream = garbageFor(family_, command, int(skip + count));
         plan.wire.assign(stream.end() - long(count), stream.end());
         plan.garbage = count;

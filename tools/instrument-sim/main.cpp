@@ -22,10 +22,10 @@ namespace {
 
 // A command is the bytes that arrive without a pause of this length: the
 // library writes each message in one piece.
-constexpr int QUIET_MS = 5;
-constexpr int IDLE_POLL_MS = 100;
+constexpr int kQuietMs = 5;
+constexpr int kIdlePollMs = 100;
 // Time the library gets to take the last reply before a hang-up.
-constexpr int HANGUP_GRACE_MS = 100;
+constexpr int kHangupGraceMs = 100;
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -89,7 +89,7 @@ public:
         Bytes pending;
         while (!stopRequested && pty_.master >= 0) {
             pollfd fds[2] = {{pty_.master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-            const int ready = poll(fds, watchStdin ? 2 : 1, pending.empty() ? IDLE_POLL_MS : QUIET_MS);
+            const int ready = poll(fds, watchStdin ? 2 : 1, pending.empty() ? kIdlePollMs : kQuietMs);
             if (ready < 0 && errno != EINTR) return;
             if (ready < 0) continue;
             if (watchStdin && fds[1].revents != 0 && !stdinStillOpen()) return;
@@ -100,7 +100,7 @@ public:
                     pending.clear();
                 }
             } else if (fds[0].revents & (POLLHUP | POLLERR)) {
-                sleepMs(IDLE_POLL_MS);  // nobody holds the slave: nothing to answer
+                sleepMs(kIdlePollMs);  // nobody holds the slave: nothing to answer
             } else if (ready == 0 && !pending.empty()) {
                 answer(pending);
                 pending.clear();
@@ -118,7 +118,7 @@ private:
         uint8_t buffer[512];
         const ssize_t count = read(pty_.master, buffer, sizeof buffer);
         if (count < 0 && errno == EIO) {
-            sleepMs(IDLE_POLL_MS);  // the slave side hung up: wait for a new opening
+            sleepMs(kIdlePollMs);  // the slave side hung up: wait for a new opening
             return true;
         }
         if (count < 0) return errno == EINTR || errno == EAGAIN;
@@ -148,7 +148,7 @@ private:
         stamps_.save();
         log_.line("tx", bytes);
         if (++replies_ == options_.hangupAfter) {
-            sleepMs(HANGUP_GRACE_MS);
+            sleepMs(kHangupGraceMs);
             hangUp();
         }
     }

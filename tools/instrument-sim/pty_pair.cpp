@@ -67,11 +67,11 @@ struct RateName {
     const char* rate;
 };
 
-constexpr RateName RATES[] = {{B1200, "1200"},   {B2400, "2400"},   {B4800, "4800"},   {B9600, "9600"},
+constexpr RateName kRates[] = {{B1200, "1200"},   {B2400, "2400"},   {B4800, "4800"},   {B9600, "9600"},
                               {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
 
 const char* rateName(speed_t code) {
-    for (const RateName& rate : RATES) {
+    for (const RateName& rate : kRates) {
         if (rate.code == code) return rate.rate;
     }
     return "other";

@@ -4,28 +4,28 @@
 
 namespace {
 
-constexpr uint8_t QTV2_HEADER[] = {0x80, 0xF0, 0x10};
-constexpr uint8_t KELT3B_HEADER[] = {0x5A, 0xA5};
-constexpr uint8_t VX9_HEADER[] = {0x00, 0x01, 0x02};
-constexpr int FIXED_PAYLOAD = 10;  // KELT3B and VX9 frames
-constexpr uint8_t PADDING = 0x20;
-constexpr uint8_t STAND_IN = 0x3F;  // replaces a payload byte that looks like a header
+constexpr uint8_t kQTVv2Header[] = {0x80, 0xF0, 0x10};
+constexpr uint8_t kKELT3BHeader[] = {0x5A, 0xA5};
+constexpr uint8_t kVX9Header[] = {0x00, 0x01, 0x02};
+constexpr int kFixedPayload = 10;  // KELT3B and VX9 frames
+constexpr uint8_t kPadding = 0x20;
+constexpr uint8_t kStandIn = 0x3F;  // replaces a payload byte that looks like a header
 
 // The byte no payload or garbage byte may take: the first byte of the
 // frame the family's recogniser looks for.
 uint8_t headerStart(Family family, const Bytes& command) {
     switch (family) {
     case Family::QTVv1: return command.size() > 1 ? command[1] : 0x00;
-    case Family::QTVv2: return QTV2_HEADER[0];
-    case Family::KELT3B: return KELT3B_HEADER[0];
-    case Family::VX9: return VX9_HEADER[0];
+    case Family::QTVv2: return kQTVv2Header[0];
+    case Family::KELT3B: return kKELT3BHeader[0];
+    case Family::VX9: return kVX9Header[0];
     }
     return 0x00;
 }
 
 uint8_t tagged(uint8_t byte, uint8_t forbidden) {
     if (byte != forbidden) return byte;
-    return forbidden == STAND_IN ? STAND_IN - 1 : STAND_IN;
+    return forbidden == kStandIn ? kStandIn - 1 : kStandIn;
 }
 
 uint8_t sequenceByte(int replyNumber, uint8_t forbidden) {
@@ -40,7 +40,7 @@ Bytes payload(int replyNumber, const Bytes& echo, size_t size, uint8_t forbidden
     for (size_t i = 0; i < echo.size() && bytes.size() < size; ++i) {
         bytes.push_back(tagged(echo[i], forbidden));
     }
-    bytes.resize(size, tagged(PADDING, forbidden));
+    bytes.resize(size, tagged(kPadding, forbidden));
     return bytes;
 }
 
@@ -63,7 +63,7 @@ std::optional<Bytes> replyQTVv1(const Bytes& command, int replyNumber) {
 }
 
 bool isQTVv2Frame(const Bytes& command) {
-    if (command.size() < 5 || !std::equal(std::begin(QTV2_HEADER), std::end(QTV2_HEADER),
+    if (command.size() < 5 || !std::equal(std::begin(kQTVv2Header), std::end(kQTVv2Header),
                                           command.begin())) {
         return false;
     }
@@ -88,11 +88,11 @@ std::optional<Bytes> replyQTVv2(const SimOptions& options, const Bytes& command,
     if (!isQTVv2Frame(command)) return std::nullopt;
     const size_t dataCount = qtv2DataCount(command);
     const uint8_t code = uint8_t(command[4] + 0x40 + (options.wrongCode ? 1 : 0));
-    Bytes frame(std::begin(QTV2_HEADER), std::end(QTV2_HEADER));
+    Bytes frame(std::begin(kQTVv2Header), std::end(kQTVv2Header));
     frame.push_back(uint8_t(dataCount + 1));
     frame.push_back(code);
     const Bytes commandData(command.begin() + 5, command.end() - 1);
-    Bytes data = payload(replyNumber, commandData, dataCount, QTV2_HEADER[0]);
+    Bytes data = payload(replyNumber, commandData, dataCount, kQTVv2Header[0]);
     frame.insert(frame.end(), data.begin(), data.end());
     uint8_t checksum = additiveChecksum(frame.data(), frame.size());
     frame.push_back(uint8_t(checksum + (options.badChecksum ? 1 : 0)));
@@ -106,7 +106,7 @@ Bytes fixedFrame(const uint8_t* header, size_t headerSize, const Bytes& command,
     Bytes echo{uint8_t(command.size())};
     echo.insert(echo.end(), command.begin(), command.end());
     Bytes frame(header, header + headerSize);
-    Bytes data = payload(replyNumber, echo, FIXED_PAYLOAD, header[0]);
+    Bytes data = payload(replyNumber, echo, kFixedPayload, header[0]);
     frame.insert(frame.end(), data.begin(), data.end());
     return frame;
 }
@@ -125,8 +125,8 @@ std::optional<Bytes> replyTo(const SimOptions& options, const Bytes& command, in
     case Family::QTVv1: return replyQTVv1(command, replyNumber);
     case Family::QTVv2: return replyQTVv2(options, command, replyNumber);
     case Family::KELT3B:
-        return fixedFrame(KELT3B_HEADER, sizeof KELT3B_HEADER, command, replyNumber);
-    case Family::VX9: return fixedFrame(VX9_HEADER, sizeof VX9_HEADER, command, replyNumber);
+        return fixedFrame(kKELT3BHeader, sizeof kKELT3BHeader, command, replyNumber);
+    case Family::VX9: return fixedFrame(kVX9Header, sizeof kVX9Header, command, replyNumber);
     }
     return std::nullopt;
 }

@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr size_t QTV2_FRAME_OVERHEAD = 5;  // header, length byte and checksum
-constexpr size_t QTV2_LENGTH_BYTE = 3;
+constexpr size_t kQTVv2FrameOverhead = 5;  // header, length byte and checksum
+constexpr size_t kQTVv2LengthByte = 3;
 
 int64_t monotonicNs() {
     timespec now{};
@@ -45,6 +45,6 @@ void pauseJitter(int jitterUs) {
 }
 
 bool commandComplete(Family family, const Bytes& pending) {
-    if (family != Family::QTVv2 || pending.size() <= QTV2_LENGTH_BYTE) return false;
-    return pending.size() == pending[QTV2_LENGTH_BYTE] + QTV2_FRAME_OVERHEAD;
+    if (family != Family::QTVv2 || pending.size() <= kQTVv2LengthByte) return false;
+    return pending.size() == pending[kQTVv2LengthByte] + kQTVv2FrameOverhead;
 }
