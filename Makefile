@@ -3,12 +3,14 @@
 BUILD_PACKAGES := cmake g++ make openjdk-17-jdk-headless libasound2-dev
 TEST_PACKAGES := libgtest-dev junit5
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+FORMAT_PACKAGES := clang-format git
 BENCH_PACKAGES := libbenchmark-dev strace
 JOBS ?= 2
 PREFIX ?= /usr
 
 .PHONY: all deps deps-build deps-test deps-fuzz deps-bench build libs install \
-        test test-drivers test-tsan test-asan fuzz demo bench clean windows windows-deps test-windows
+        test test-drivers test-tsan test-asan fuzz demo bench clean windows windows-deps test-windows \
+        format format-check
 
 all: build
 
@@ -129,6 +131,16 @@ windows: windows-deps
 
 test-windows: windows build
 	tests/windows/run.sh build-windows build/bin/instrument-sim
+
+# The C++ sources in the house style of .clang-format: `format` rewrites
+# them, `format-check` fails on any line that differs.
+FORMATTED = git ls-files -z '*.cpp' '*.h'
+format:
+	$(call install_packages,$(FORMAT_PACKAGES))
+	$(FORMATTED) | xargs -0 clang-format -i
+format-check:
+	$(call install_packages,$(FORMAT_PACKAGES))
+	$(FORMATTED) | xargs -0 clang-format --dry-run -Werror
 
 clean:
 	rm -rf build build-libs build-tsan build-asan build-fuzz build-windows
