@@ -33,7 +33,7 @@
 namespace {
 
 constexpr int64_t kAfterWritePauseNs = 20000000;  // the design's 20 ms after a write
-constexpr int64_t kPollPauseNs = 1000000;          // and its 1 ms polling pause
+constexpr int64_t kPollPauseNs = 1000000;         // and its 1 ms polling pause
 constexpr int kReplyTimeoutMs = 2000;
 constexpr size_t kRxRoom = 512;
 
@@ -146,7 +146,8 @@ private:
             const int64_t pause = cycle(reply);
             if (wake_ && pause == kPollPauseNs) {
                 std::unique_lock lock(mutex_);
-                workerWake_.wait_for(lock, std::chrono::nanoseconds(pause), [&] { return writeRequested_ == RAISED; });
+                workerWake_.wait_for(lock, std::chrono::nanoseconds(pause),
+                                     [&] { return writeRequested_ == RAISED; });
             } else {
                 bench::sleepNs(pause);
             }
@@ -180,7 +181,7 @@ int runExchanges(Client client, const std::string& tty, int count, int warmup, c
     std::vector<int64_t> durations, ends;
     for (int i = 0; i < warmup + count; ++i) {
         const int64_t start = bench::monotonicNs();
-        const bool ok = model ? model->exchange()
+        const bool ok = model                       ? model->exchange()
                         : client == Client::Polling ? pollingExchange(fd)
                                                     : blockingExchange(fd);
         const int64_t end = bench::monotonicNs();
@@ -237,9 +238,10 @@ int runIdle(int seconds, const std::string& results) {
 }
 
 int usage() {
-    std::fputs("usage: bench-baseline blocking|polling|twothread|twothread-wake TTY COUNT WARMUP OUT [STAMPS]\n"
-               "       bench-baseline idle SECONDS RESULTS\n",
-               stderr);
+    std::fputs(
+        "usage: bench-baseline blocking|polling|twothread|twothread-wake TTY COUNT WARMUP OUT [STAMPS]\n"
+        "       bench-baseline idle SECONDS RESULTS\n",
+        stderr);
     return 2;
 }
 
@@ -253,8 +255,8 @@ int main(int argc, char** argv) {
                           : mode == "twothread"      ? Client::TwoThread
                           : mode == "twothread-wake" ? Client::TwoThreadWake
                                                      : Client::Blocking;
-    const bool exchangeMode = mode == "blocking" || mode == "polling" || mode == "twothread" ||
-                              mode == "twothread-wake";
+    const bool exchangeMode =
+        mode == "blocking" || mode == "polling" || mode == "twothread" || mode == "twothread-wake";
     if (exchangeMode && (argc == 6 || argc == 7)) {
         return runExchanges(client, argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5],
                             argc == 7 ? argv[6] : nullptr);

@@ -34,8 +34,7 @@ int64_t monotonicNs() {
 
 void sleepNs(int64_t ns) {
     timespec left{static_cast<time_t>(ns / kNsPerS), static_cast<long>(ns % kNsPerS)};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
 }
 
 size_t completeFrameLength(const uint8_t* bytes, size_t count) {

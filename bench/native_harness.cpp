@@ -35,7 +35,7 @@
 namespace {
 
 constexpr int64_t kSettleAfterOpenNs = 100000000;  // openPort's own pause
-constexpr int64_t kWorkerEndNs = 10000000;          // a closed port's worker ends within a cycle
+constexpr int64_t kWorkerEndNs = 10000000;         // a closed port's worker ends within a cycle
 constexpr int64_t kIdleSettleNs = 500000000;
 constexpr int64_t kHandoffGapNs = 2000000;  // the waiter is back asleep long before the next signal
 
@@ -185,19 +185,23 @@ int runIdlePair(int seconds, const std::string& results) {
         if (std::find(others.begin(), others.end(), tid) == others.end()) worker = tid;
     }
     bench::sleepNs(kIdleSettleNs);
-    const bench::ThreadCost workerBefore = bench::threadCost(worker), baselineBefore = bench::threadCost(baselineTid);
+    const bench::ThreadCost workerBefore = bench::threadCost(worker),
+                            baselineBefore = bench::threadCost(baselineTid);
     const int64_t start = bench::monotonicNs();
     bench::sleepNs(int64_t{seconds} * 1000000000);
     const double elapsed = double(bench::monotonicNs() - start) / 1e9;
-    const bench::ThreadCost workerAfter = bench::threadCost(worker), baselineAfter = bench::threadCost(baselineTid);
+    const bench::ThreadCost workerAfter = bench::threadCost(worker),
+                            baselineAfter = bench::threadCost(baselineTid);
     stop = true;
     baseline.join();
     closePort(0);
     bench::appendResult(results, "pair.seconds", elapsed);
     bench::appendResult(results, "pair.worker.cpu_ns", double(workerAfter.cpuNs - workerBefore.cpuNs));
     bench::appendResult(results, "pair.baseline.cpu_ns", double(baselineAfter.cpuNs - baselineBefore.cpuNs));
-    bench::appendResult(results, "pair.worker.switches", double(workerAfter.switches - workerBefore.switches));
-    bench::appendResult(results, "pair.baseline.switches", double(baselineAfter.switches - baselineBefore.switches));
+    bench::appendResult(results, "pair.worker.switches",
+                        double(workerAfter.switches - workerBefore.switches));
+    bench::appendResult(results, "pair.baseline.switches",
+                        double(baselineAfter.switches - baselineBefore.switches));
     return 0;
 }
 
@@ -255,13 +259,14 @@ int runHandoffs(int count, const std::string& out) {
 }
 
 int usage() {
-    std::fputs("usage: bench-native exchange TTY COUNT WARMUP OUT RESULTS [STAMPS]\n"
-               "       bench-native idle PORTS SECONDS RESULTS\n"
-               "       bench-native idle-pair SECONDS RESULTS\n"
-               "       bench-native hold PORTS SECONDS\n"
-               "       bench-native open TTY COUNT OUT\n"
-               "       bench-native handoff COUNT OUT\n",
-               stderr);
+    std::fputs(
+        "usage: bench-native exchange TTY COUNT WARMUP OUT RESULTS [STAMPS]\n"
+        "       bench-native idle PORTS SECONDS RESULTS\n"
+        "       bench-native idle-pair SECONDS RESULTS\n"
+        "       bench-native hold PORTS SECONDS\n"
+        "       bench-native open TTY COUNT OUT\n"
+        "       bench-native handoff COUNT OUT\n",
+        stderr);
     return 2;
 }
 

@@ -63,17 +63,39 @@ Bytes qtv2Frame() {
 // it can without ending the scan.
 std::vector<Case> worstCases() {
     return {
-        {"KELT3B", recognizeKELT3B, {0x01}, [](int n) { return repeated(n, {0x5A}, {0x5A, 0xA5}, 11); }},
-        {"VX9", recognizeVX9, {0x01}, [](int n) { return repeated(n, {0x00, 0x01}, {0x00, 0x01, 0x02}, 12); }},
+        {"KELT3B",
+         recognizeKELT3B,
+         {0x01},
+         [](int n) {
+             return repeated(n, {0x5A}, {0x5A, 0xA5}, 11);
+         }},
+        {"VX9",
+         recognizeVX9,
+         {0x01},
+         [](int n) {
+             return repeated(n, {0x00, 0x01}, {0x00, 0x01, 0x02}, 12);
+         }},
         // 0x78: a reply of c3 + 3 = 258 bytes starting 12 34.
-        {"QTVv1-prefixed", recognizeQTVv1, {0x78, 0x12, 0x34, 0xFF},
-         [](int n) { return repeated(n, {0x12}, {0x12, 0x34}, 257); }},
+        {"QTVv1-prefixed",
+         recognizeQTVv1,
+         {0x78, 0x12, 0x34, 0xFF},
+         [](int n) {
+             return repeated(n, {0x12}, {0x12, 0x34}, 257);
+         }},
         // 0xAA: exactly 12 34 56; every other position is 12 34 and fails on its third byte.
-        {"QTVv1-echo", recognizeQTVv1, {0xAA, 0x12, 0x34, 0x56},
-         [](int n) { return repeated(n, {0x12, 0x34}); }},
+        {"QTVv1-echo",
+         recognizeQTVv1,
+         {0xAA, 0x12, 0x34, 0x56},
+         [](int n) {
+             return repeated(n, {0x12, 0x34});
+         }},
         // Headers announcing 255 data bytes over the last 259 bytes, partial headers before.
-        {"QTVv2", recognizeQTVv2, {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21},
-         [](int n) { return repeated(n, {0x80, 0xF0}, {0x80, 0xF0, 0x10, 0xFF}, 259); }},
+        {"QTVv2",
+         recognizeQTVv2,
+         {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21},
+         [](int n) {
+             return repeated(n, {0x80, 0xF0}, {0x80, 0xF0, 0x10, 0xFF}, 259);
+         }},
     };
 }
 
@@ -85,9 +107,16 @@ std::vector<Case> typicalCases() {
         {"KELT3B", recognizeKELT3B, {0x01}, [=](int) { return afterGarbage(kelt3b); }},
         {"VX9", recognizeVX9, {0x01}, [=](int) { return afterGarbage(vx9); }},
         {"QTVv1-prefixed", recognizeQTVv1, {0x78, 0x12, 0x34, 0x02}, [=](int) { return afterGarbage(qtv1); }},
-        {"QTVv1-echo", recognizeQTVv1, {0xAA, 0x12, 0x34, 0x56},
-         [](int) { return afterGarbage({0x12, 0x34, 0x56}); }},
-        {"QTVv2", recognizeQTVv2, {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21}, [](int) { return afterGarbage(qtv2Frame()); }},
+        {"QTVv1-echo",
+         recognizeQTVv1,
+         {0xAA, 0x12, 0x34, 0x56},
+         [](int) {
+             return afterGarbage({0x12, 0x34, 0x56});
+         }},
+        {"QTVv2",
+         recognizeQTVv2,
+         {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21},
+         [](int) { return afterGarbage(qtv2Frame()); }},
     };
 }
 
@@ -130,9 +159,9 @@ void registerCases() {
             ->Complexity();
     }
     for (const Case& c : typicalCases()) {
-        benchmark::RegisterBenchmark((std::string("typical/") + c.family).c_str(),
-                                     [c](benchmark::State& s) { runCase(s, c, true); })
-            ->Arg(0);
+        benchmark::RegisterBenchmark((std::string("typical/") + c.family).c_str(), [c](benchmark::State& s) {
+            runCase(s, c, true);
+        })->Arg(0);
     }
 }
 

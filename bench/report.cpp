@@ -22,13 +22,13 @@ namespace {
 using Samples = std::vector<int64_t>;
 
 // Goals of the figures.
-constexpr double kP1P2Limit = 1.01;             // within 1 % of the polling baseline
-constexpr double kP3CpuLimit = 1.10;            // idle CPU per port, to the baseline's
-constexpr double kP3ScalingLimit = 1.10;        // 4 ports to 4 x 1 port (10 % is the noise)
-constexpr double kP3SyscallsLimit = 2.0;        // per 1 ms cycle
-constexpr double kP5WorstLimitNs = 2000;       // per call, 2046-byte window
-constexpr double kP5LinearLimit = 2.5;          // t(2046) / t(1024): 2 when linear, 4 when quadratic
-constexpr double kP6LimitNs = 2e6;              // beyond the 100 ms pause
+constexpr double kP1P2Limit = 1.01;       // within 1 % of the polling baseline
+constexpr double kP3CpuLimit = 1.10;      // idle CPU per port, to the baseline's
+constexpr double kP3ScalingLimit = 1.10;  // 4 ports to 4 x 1 port (10 % is the noise)
+constexpr double kP3SyscallsLimit = 2.0;  // per 1 ms cycle
+constexpr double kP5WorstLimitNs = 2000;  // per call, 2046-byte window
+constexpr double kP5LinearLimit = 2.5;    // t(2046) / t(1024): 2 when linear, 4 when quadratic
+constexpr double kP6LimitNs = 2e6;        // beyond the 100 ms pause
 
 struct Stats {
     size_t count = 0;
@@ -56,9 +56,7 @@ std::optional<Stats> statsOf(Samples samples) {
 
 class Folder {
 public:
-    explicit Folder(std::string path) : path_(std::move(path)) {
-        readResults("results.txt", "");
-    }
+    explicit Folder(std::string path) : path_(std::move(path)) { readResults("results.txt", ""); }
 
     std::optional<Stats> stats(const std::string& name) const {
         return statsOf(bench::readSamples(path_ + "/" + name));
@@ -146,15 +144,16 @@ void modelRows(const Folder& folder) {
         const char* polling;
         bool inMs;
     };
-    for (const Model& m : {Model{"P1 two-thread model, 1 ms pause", "p1-twothread.ns", "p1-polling.ns", true},
-                           Model{"P1 two-thread model, pause ends on request", "p1-twothread-wake.ns",
-                                 "p1-polling.ns", true},
-                           Model{"P2 two-thread model, 1 ms pause", "p2-twothread.ns", "p2-polling.ns", false}}) {
+    for (const Model& m :
+         {Model{"P1 two-thread model, 1 ms pause", "p1-twothread.ns", "p1-polling.ns", true},
+          Model{"P1 two-thread model, pause ends on request", "p1-twothread-wake.ns", "p1-polling.ns", true},
+          Model{"P2 two-thread model, 1 ms pause", "p2-twothread.ns", "p2-polling.ns", false}}) {
         auto model = folder.stats(m.file);
         auto polling = folder.stats(m.polling);
         auto show = m.inMs ? ms : us;
-        row({m.name, "median " + show(field(model, &Stats::median)) + ", p99 " + show(field(model, &Stats::p99)),
-             "", "", "",
+        row({m.name,
+             "median " + show(field(model, &Stats::median)) + ", p99 " + show(field(model, &Stats::p99)), "",
+             "", "",
              ratio(divide(field(model, &Stats::median), field(polling, &Stats::median))) + " (median), " +
                  ratio(divide(field(model, &Stats::p99), field(polling, &Stats::p99))) + " (p99)",
              "the design's structure", "–"});
@@ -181,8 +180,10 @@ std::optional<double> syscallsPerCycle(const std::string& path) {
         for (std::string w; fields >> w;) words.push_back(w);
         if (words.size() < 5 || words[0].find('%') != std::string::npos || words[0][0] == '-') continue;
         const double calls = std::atof(words[3].c_str());
-        if (words.back() == "total") total = calls;
-        else if (words.back().find("nanosleep") != std::string::npos || words.back() == "futex") sleeps += calls;
+        if (words.back() == "total")
+            total = calls;
+        else if (words.back().find("nanosleep") != std::string::npos || words.back() == "futex")
+            sleeps += calls;
     }
     if (sleeps == 0) return std::nullopt;
     return total / sleeps;
@@ -203,8 +204,8 @@ void idleRows(const Folder& f) {
     auto pairPct = [&](std::optional<double> ns) {
         return ns && total ? format("%.2f %%", *ns / *total / 1e7) : "–";
     };
-    row({"P3 idle CPU per port, beside the baseline in one process", pairPct(pairWorker), "", pairPct(pairBase),
-         "–", ratio(r), "≤ 1.10", verdict(r, kP3CpuLimit)});
+    row({"P3 idle CPU per port, beside the baseline in one process", pairPct(pairWorker), "",
+         pairPct(pairBase), "–", ratio(r), "≤ 1.10", verdict(r, kP3CpuLimit)});
     const auto scaling = divide(cpu4, cpu1);
     row({"P3 4 ports ÷ 4 × 1 port", ratio(scaling), "", "", "", ratio(scaling), "≤ 1.10 (noise)",
          verdict(scaling, kP3ScalingLimit)});
@@ -212,8 +213,8 @@ void idleRows(const Folder& f) {
     auto wake4 = perSecond(f, "idle4.switches", 4);
     auto wakeBase = perSecond(f, "baseline.switches", 1);
     auto perS = [](std::optional<double> v) { return v ? format("%.0f /s", *v) : "–"; };
-    row({"P3 wake-ups per port", perS(wake1) + " (1 port), " + perS(wake4) + " (4 ports)", "", perS(wakeBase), "–",
-         ratio(divide(wake1, wakeBase)), "the design's 1 ms", "–"});
+    row({"P3 wake-ups per port", perS(wake1) + " (1 port), " + perS(wake4) + " (4 ports)", "", perS(wakeBase),
+         "–", ratio(divide(wake1, wakeBase)), "the design's 1 ms", "–"});
     auto calls = syscallsPerCycle(f.file("strace-library.txt"));
     auto callsBase = syscallsPerCycle(f.file("strace-baseline.txt"));
     auto count = [](std::optional<double> v) { return v ? format("%.2f", *v) : "not measured"; };
@@ -227,11 +228,12 @@ void allocationRow(const Folder& f) {
     auto news = f.value("alloc.new");
     std::optional<double> perExchange;
     if (exchanges && mallocs && news && *exchanges > 0) perExchange = (*mallocs + *news) / *exchanges;
-    const std::string detail = exchanges ? format("%.0f", (*mallocs + *news)) + " in " +
-                                               format("%.0f", *exchanges) + " exchanges"
-                                         : "–";
-    row({"P4 heap allocations per exchange", "–", perExchange ? format("%.3f", *perExchange) + " (" + detail + ")" : "–",
-         "–", "–", "", "0", verdict(perExchange, 0)});
+    const std::string detail =
+        exchanges ? format("%.0f", (*mallocs + *news)) + " in " + format("%.0f", *exchanges) + " exchanges"
+                  : "–";
+    row({"P4 heap allocations per exchange", "–",
+         perExchange ? format("%.3f", *perExchange) + " (" + detail + ")" : "–", "–", "–", "", "0",
+         verdict(perExchange, 0)});
 }
 
 struct BenchmarkRow {
@@ -282,9 +284,9 @@ void recognizerRows(const Folder& f) {
         auto growth = divide(full, half);
         auto nsText = [](std::optional<double> v) { return v ? format("%.0f ns", *v) : "–"; };
         const bool met = full && *full <= kP5WorstLimitNs && growth && *growth <= kP5LinearLimit;
-        row({std::string("P5 ") + family + " worst / typical", nsText(full) + " / " + nsText(typical), "",
-             "", "", "t(2046)/t(1024) " + ratio(growth) + ", fit " + bigO(rows, worst),
-             "≤ 2000 ns, linear", full ? (met ? "yes" : "**no**") : "not measured"});
+        row({std::string("P5 ") + family + " worst / typical", nsText(full) + " / " + nsText(typical), "", "",
+             "", "t(2046)/t(1024) " + ratio(growth) + ", fit " + bigO(rows, worst), "≤ 2000 ns, linear",
+             full ? (met ? "yes" : "**no**") : "not measured"});
     }
 }
 
@@ -294,8 +296,8 @@ void openRows(const Folder& f) {
     for (auto [name, member] : {std::pair{"median", &Stats::median}, std::pair{"p99", &Stats::p99}}) {
         auto worst = field(java, member);
         if (auto n = field(native, member); n && (!worst || *n > *worst)) worst = n;
-        row({std::string("P6 open beyond its 100 ms, ") + name, ms(field(java, member)), ms(field(native, member)),
-             "–", "–", "", "< 2 ms", verdict(worst, kP6LimitNs)});
+        row({std::string("P6 open beyond its 100 ms, ") + name, ms(field(java, member)),
+             ms(field(native, member)), "–", "–", "", "< 2 ms", verdict(worst, kP6LimitNs)});
     }
 }
 
@@ -310,12 +312,14 @@ void intervalLines(const Folder& f) {
         }
     }
     if (auto h = f.stats("p2-handoff.ns")) {
-        std::printf("- event hand-over alone (worker's SetEvent to the waiter's return), n = %zu: median %.1f µs, "
-                    "p99 %.1f µs\n",
-                    h->count, h->median / 1e3, h->p99 / 1e3);
+        std::printf(
+            "- event hand-over alone (worker's SetEvent to the waiter's return), n = %zu: median %.1f µs, "
+            "p99 %.1f µs\n",
+            h->count, h->median / 1e3, h->p99 / 1e3);
     }
     if (auto send = f.stats("p1-java.ns.send")) {
-        std::printf("- p1 java, EnvRS alone: median %.1f µs, p99 %.1f µs\n", send->median / 1e3, send->p99 / 1e3);
+        std::printf("- p1 java, EnvRS alone: median %.1f µs, p99 %.1f µs\n", send->median / 1e3,
+                    send->p99 / 1e3);
     }
     if (auto send = f.stats("p1-native.ns.send")) {
         std::printf("- p1 native, sendMessage alone: median %.1f µs, p99 %.1f µs\n", send->median / 1e3,
@@ -351,8 +355,8 @@ int main(int argc, char** argv) {
     }
     const Folder folder(argv[1]);
     machineLine();
-    row({"Figure", "Library through Java", "Library without JVM (C++)", "Polling baseline", "Blocking baseline",
-         "Library ÷ polling", "Goal", "Met"});
+    row({"Figure", "Library through Java", "Library without JVM (C++)", "Polling baseline",
+         "Blocking baseline", "Library ÷ polling", "Goal", "Met"});
     row({"---", "---", "---", "---", "---", "---", "---", "---"});
     exchangeRows(folder, "P1 exchange", "p1", true);
     exchangeRows(folder, "P2 detection latency", "p2", false);

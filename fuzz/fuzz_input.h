@@ -43,11 +43,10 @@ private:
 };
 
 // A broken contract is a crash for libFuzzer: it keeps the input.
-#define FUZZ_REQUIRE(condition, what)                                                 \
-    do {                                                                              \
-        if (!(condition)) {                                                           \
-            std::fprintf(stderr, "contract broken at %s:%d: %s\n", __FILE__, __LINE__, \
-                         what);                                                       \
-            std::abort();                                                             \
-        }                                                                             \
+#define FUZZ_REQUIRE(condition, what)                                                         \
+    do {                                                                                      \
+        if (!(condition)) {                                                                   \
+            std::fprintf(stderr, "contract broken at %s:%d: %s\n", __FILE__, __LINE__, what); \
+            std::abort();                                                                     \
+        }                                                                                     \
     } while (0)

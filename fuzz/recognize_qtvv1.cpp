@@ -12,14 +12,10 @@ namespace {
 bool isQtvv1Frame(const PortSlot& slot, std::span<const uint8_t> frame) {
     const uint8_t* c = slot.txBuffer;
     switch (c[0]) {
-        case 0x78:
-            return frame.size() == c[3] + 3u && frame[0] == c[1] && frame[1] == c[2];
-        case 0xAA:
-            return frame.size() == 3 && std::equal(frame.begin(), frame.end(), c + 1);
-        case 0x00:
-            return c[1] == 0x80 && c[2] == 0x00 && c[3] == 0x00 && frame.size() == 3;
-        default:
-            return false;
+        case 0x78: return frame.size() == c[3] + 3u && frame[0] == c[1] && frame[1] == c[2];
+        case 0xAA: return frame.size() == 3 && std::equal(frame.begin(), frame.end(), c + 1);
+        case 0x00: return c[1] == 0x80 && c[2] == 0x00 && c[3] == 0x00 && frame.size() == 3;
+        default: return false;
     }
 }
 

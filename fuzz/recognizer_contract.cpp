@@ -68,8 +68,7 @@ int64_t windowEnd(const Case& c) { return int64_t{c.start} + c.count; }
 // and its length cell, each between guards.
 struct Destination {
     explicit Destination(int32_t capacity)
-        : bytes(2 * kGuardBytes + static_cast<size_t>(std::clamp(capacity, 0, kAmpleCapacity)),
-                kUntouched) {
+        : bytes(2 * kGuardBytes + static_cast<size_t>(std::clamp(capacity, 0, kAmpleCapacity)), kUntouched) {
         cells.fill(kUntouchedCell);
     }
     uint8_t* reply() { return bytes.data() + kGuardBytes; }
@@ -79,8 +78,8 @@ struct Destination {
                            [](uint8_t b) { return b == kUntouched; });
     }
     bool untouched() const {
-        return untouchedFrom(0) && std::all_of(cells.begin(), cells.end(),
-                                               [](int32_t cell) { return cell == kUntouchedCell; });
+        return untouchedFrom(0) &&
+               std::all_of(cells.begin(), cells.end(), [](int32_t cell) { return cell == kUntouchedCell; });
     }
 
     std::vector<uint8_t> bytes;
@@ -105,9 +104,8 @@ std::unique_ptr<PortSlot> makeSlot(const Case& c, std::span<const uint8_t> outsi
         if (offset < 0 || offset >= c.count) {
             slot->rxBuffer[i] = outside[static_cast<size_t>(i) % outside.size()];
         } else {
-            slot->rxBuffer[i] = offset < static_cast<int64_t>(c.window.size())
-                                    ? c.window[static_cast<size_t>(offset)]
-                                    : 0;
+            slot->rxBuffer[i] =
+                offset < static_cast<int64_t>(c.window.size()) ? c.window[static_cast<size_t>(offset)] : 0;
         }
     }
     if (!c.command.empty()) std::memcpy(slot->txBuffer, c.command.data(), c.command.size());
@@ -150,8 +148,7 @@ void requireWindowKept(const Case& c, const Outcome& outcome) {
 
 // The frame delivered into an ample destination: the old window's bytes
 // just before the new start. Empty when the answer was false.
-std::span<const uint8_t> requireDelivery(const Case& c, const Outcome& outcome,
-                                         Destination& destination,
+std::span<const uint8_t> requireDelivery(const Case& c, const Outcome& outcome, Destination& destination,
                                          const std::vector<uint8_t>& rxBefore) {
     if (!outcome.answer) {
         FUZZ_REQUIRE(destination.untouched(), "false wrote to the destination or length cell");
@@ -164,8 +161,7 @@ std::span<const uint8_t> requireDelivery(const Case& c, const Outcome& outcome,
     const int32_t length = destination.lengthCell();
     FUZZ_REQUIRE(length > 0 && length <= outcome.start - c.start,
                  "the frame does not lie in the old window before the new start");
-    std::span<const uint8_t> frame(rxBefore.data() + (outcome.start - length),
-                                   static_cast<size_t>(length));
+    std::span<const uint8_t> frame(rxBefore.data() + (outcome.start - length), static_cast<size_t>(length));
     FUZZ_REQUIRE(destination.untouchedFrom(kGuardBytes + frame.size()) &&
                      std::all_of(destination.bytes.begin(), destination.bytes.begin() + kGuardBytes,
                                  [](uint8_t b) { return b == kUntouched; }),
@@ -177,8 +173,8 @@ std::span<const uint8_t> requireDelivery(const Case& c, const Outcome& outcome,
 
 // The input's own destination: the frame written whole when it fits,
 // otherwise nothing written and the overflow reported.
-void requireGivenDestination(const Case& c, const Outcome& reference,
-                             std::span<const uint8_t> frame, FrameRecognizer recognizer) {
+void requireGivenDestination(const Case& c, const Outcome& reference, std::span<const uint8_t> frame,
+                             FrameRecognizer recognizer) {
     const bool withReply = !(c.flags & kNoDestination);
     const bool withCell = !(c.flags & kNoLengthCell);
     auto slot = makeSlot(c, ZERO_PATTERN);
@@ -187,8 +183,8 @@ void requireGivenDestination(const Case& c, const Outcome& reference,
     FUZZ_REQUIRE(outcome.answer == reference.answer && outcome.start == reference.start &&
                      outcome.count == reference.count,
                  "the destination changed what was recognised or consumed");
-    const bool fits = reference.answer && withReply && withCell &&
-                      static_cast<int64_t>(frame.size()) <= c.capacity;
+    const bool fits =
+        reference.answer && withReply && withCell && static_cast<int64_t>(frame.size()) <= c.capacity;
     if (!fits) {
         FUZZ_REQUIRE(given.untouched(), "written although the frame did not fit");
         FUZZ_REQUIRE(outcome.overflow == (reference.answer ? ERROR_INSUFFICIENT_BUFFER : 0u),
@@ -206,8 +202,7 @@ void requireGivenDestination(const Case& c, const Outcome& reference,
 
 }  // namespace
 
-void checkRecognizerContract(FrameRecognizer recognizer, FrameShape shape, const uint8_t* data,
-                             size_t size) {
+void checkRecognizerContract(FrameRecognizer recognizer, FrameShape shape, const uint8_t* data, size_t size) {
     const Case c = readCase(data, size);
 
     auto slot = makeSlot(c, ZERO_PATTERN);

@@ -39,5 +39,4 @@
 // family's shape. `slot` is the slot after the call.
 using FrameShape = bool (*)(const PortSlot& slot, std::span<const uint8_t> frame);
 
-void checkRecognizerContract(FrameRecognizer recognizer, FrameShape shape, const uint8_t* data,
-                             size_t size);
+void checkRecognizerContract(FrameRecognizer recognizer, FrameShape shape, const uint8_t* data, size_t size);

@@ -63,9 +63,17 @@ constexpr size_t kKeyNameUnits = 256;
 constexpr DWORD kLargestListedIndex = 99999;
 
 constexpr LONG kStatuses[] = {
-    ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_NOT_ENOUGH_MEMORY,
-    ERROR_INVALID_PARAMETER, ERROR_MORE_DATA, ERROR_NO_MORE_ITEMS, 1009 /* registry corrupt */,
-    -1, static_cast<LONG>(0x80000000u), 0x7FFFFFFF,
+    ERROR_FILE_NOT_FOUND,
+    ERROR_ACCESS_DENIED,
+    ERROR_INVALID_HANDLE,
+    ERROR_NOT_ENOUGH_MEMORY,
+    ERROR_INVALID_PARAMETER,
+    ERROR_MORE_DATA,
+    ERROR_NO_MORE_ITEMS,
+    1009 /* registry corrupt */,
+    -1,
+    static_cast<LONG>(0x80000000u),
+    0x7FFFFFFF,
 };
 
 enum ValueKind { PREFIX, INDEX, FRIENDLY_NAME, OTHER, KIND_COUNT };
@@ -143,10 +151,10 @@ void addDriverKey(FuzzInput& input, wince::sim::SimRegistry& registry, RegistryK
     for (int i = 0; i < values; ++i) addValue(input, key);
 
     const std::u16string path = std::u16string(kBuiltInPath) + u"\\" + key.name;
-    const size_t position = static_cast<size_t>(
-        std::find_if(builtIn.subKeys.begin(), builtIn.subKeys.end(),
-                     [&](const auto& child) { return child.get() == &key; }) -
-        builtIn.subKeys.begin());
+    const size_t position =
+        static_cast<size_t>(std::find_if(builtIn.subKeys.begin(), builtIn.subKeys.end(),
+                                         [&](const auto& child) { return child.get() == &key; }) -
+                            builtIn.subKeys.begin());
     const uint8_t failures = input.byte();
     for (int failure = 0; failure < FAILURE_COUNT; ++failure) {
         if (!(failures & (1 << failure))) continue;
@@ -256,8 +264,7 @@ Seen seen;
 
 bool checkingCollector(const PortDescriptor& port) {
     seen.ports.push_back({boundedText(port.portName, kPortNameUnits, "port name unterminated"),
-                          boundedText(port.friendlyName, kFriendlyNameUnits,
-                                      "friendly name unterminated")});
+                          boundedText(port.friendlyName, kFriendlyNameUnits, "friendly name unterminated")});
     return seen.ports.size() != seen.stopAfter;
 }
 
@@ -278,8 +285,7 @@ void requireList(const Walk& unstopped) {
     FUZZ_REQUIRE(count == static_cast<int>(expected), "wrong number of listed ports");
     for (size_t i = 0; i < expected; ++i) {
         const PortListEntry& entry = portList[i];
-        FUZZ_REQUIRE(boundedText(entry.portName, kPortNameUnits, "unterminated") ==
-                             unstopped.ports[i].name &&
+        FUZZ_REQUIRE(boundedText(entry.portName, kPortNameUnits, "unterminated") == unstopped.ports[i].name &&
                          boundedText(entry.friendlyName, kFriendlyNameUnits, "unterminated") ==
                              unstopped.ports[i].friendlyName,
                      "listed entry differs from the port declared");

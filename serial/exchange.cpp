@@ -65,7 +65,8 @@ ResultCode handOver(HandOverPoint point, Clock::time_point deadline) {
         DWORD waited = WaitForSingleObject(point.event, msUntil(deadline));
         DWORD waitError = GetLastError();
         uint8_t outcome = withdrawRequest(point.flag, point.abandonTaken);
-        if (outcome == kHandoverDone) return static_cast<ResultCode>(point.error.load(std::memory_order_acquire));
+        if (outcome == kHandoverDone)
+            return static_cast<ResultCode>(point.error.load(std::memory_order_acquire));
         if (waited == WAIT_TIMEOUT) return ERR_RS_TIMEOUT;
         if (waited == WAIT_FAILED) return static_cast<ResultCode>(waitError);
         if (msUntil(deadline) == 0) return ERR_RS_TIMEOUT;

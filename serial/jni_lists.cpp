@@ -32,24 +32,25 @@ bool fillPortArray(JNIEnv* env, jobjectArray ports, int count) {
 
 }  // namespace
 
-extern "C" JNIEXPORT jstring JNICALL
-Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(JNIEnv* env, jclass, jint code) {
+extern "C" JNIEXPORT jstring JNICALL Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(JNIEnv* env,
+                                                                                             jclass,
+                                                                                             jint code) {
     std::lock_guard<std::mutex> lock(lastErrorTextLock);
     const WCHAR* text = resultText(code);
     return newJavaString(env, text, utf16Length(text));
 }
 
 // Asked on the thread that opened: the account is the thread's own.
-extern "C" JNIEXPORT jstring JNICALL
-Java_com_tavrix_tools_comm_SerialQTV_LastOpenFailure(JNIEnv* env, jclass) {
+extern "C" JNIEXPORT jstring JNICALL Java_com_tavrix_tools_comm_SerialQTV_LastOpenFailure(JNIEnv* env,
+                                                                                          jclass) {
     WCHAR text[kOpenFailureTextUnits];
     const DWORD length = HostOpenFailureText(text, kOpenFailureTextUnits);
     return newJavaString(env, text, static_cast<jsize>(length));
 }
 
 // A null result leaves the VM's exception (out of memory) for Java to see.
-extern "C" JNIEXPORT jobjectArray JNICALL
-Java_com_tavrix_tools_comm_SerialQTV_EnumPortRS(JNIEnv* env, jclass) {
+extern "C" JNIEXPORT jobjectArray JNICALL Java_com_tavrix_tools_comm_SerialQTV_EnumPortRS(JNIEnv* env,
+                                                                                          jclass) {
     std::lock_guard<std::mutex> lock(portListLock);
     int count = listSerialPorts();
     static const WCHAR noText[1] = {0};

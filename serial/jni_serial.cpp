@@ -68,23 +68,25 @@ jint openNative(JNIEnv* env, jstring portName, jintArray portIndex, InstrumentFa
 extern "C" {
 
 JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1QTVv1(JNIEnv* env, jclass, jint baudRate,
-                                                                         jstring portName,
-                                                                         jintArray portIndex) {
+                                                                          jstring portName,
+                                                                          jintArray portIndex) {
     return openNative(env, portName, portIndex, InstrumentFamily::QTVv1, static_cast<uint32_t>(baudRate));
 }
 
-JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1QTVv2(JNIEnv* env, jclass, jstring portName,
-                                                                         jintArray portIndex) {
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1QTVv2(JNIEnv* env, jclass,
+                                                                          jstring portName,
+                                                                          jintArray portIndex) {
     return openNative(env, portName, portIndex, InstrumentFamily::QTVv2, 0);
 }
 
-JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1KELT3B(JNIEnv* env, jclass, jstring portName,
-                                                                          jintArray portIndex) {
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1KELT3B(JNIEnv* env, jclass,
+                                                                           jstring portName,
+                                                                           jintArray portIndex) {
     return openNative(env, portName, portIndex, InstrumentFamily::KELT3B, 0);
 }
 
 JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_InitRS_1VX9(JNIEnv* env, jclass, jstring portName,
-                                                                       jintArray portIndex) {
+                                                                        jintArray portIndex) {
     return openNative(env, portName, portIndex, InstrumentFamily::VX9, 0);
 }
 
@@ -93,14 +95,15 @@ JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_FermRS(JNIEnv*, jcla
     return closePort(port);
 }
 
-JNIEXPORT jstring JNICALL Java_com_tavrix_tools_comm_SerialQTV_DonneNomPortRS(JNIEnv* env, jclass, jint port) {
+JNIEXPORT jstring JNICALL Java_com_tavrix_tools_comm_SerialQTV_DonneNomPortRS(JNIEnv* env, jclass,
+                                                                              jint port) {
     if (!isPortIndex(port)) return env->NewString(nullptr, 0);
     const WCHAR* name = portTable[port].portName;
     return env->NewString(asJavaChars(name), utf16Length(name, kPortNameUnits));
 }
 
 JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_EnvRS(JNIEnv* env, jclass, jint port,
-                                                                 jbyteArray message, jint length) {
+                                                                  jbyteArray message, jint length) {
     if (!isPortIndex(port) || message == nullptr) return kResultInvalidPort;
     if (length < 0 || length > kTxBufferSize || length > env->GetArrayLength(message)) return kResultBadInput;
     jbyte* bytes = env->GetByteArrayElements(message, nullptr);
@@ -111,7 +114,7 @@ JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_EnvRS(JNIEnv* env, j
 }
 
 JNIEXPORT jint JNICALL Java_com_tavrix_tools_comm_SerialQTV_RecRS(JNIEnv* env, jclass, jint port,
-                                                                 jbyteArray reply, jintArray replyLength) {
+                                                                  jbyteArray reply, jintArray replyLength) {
     if (!isPortIndex(port) || reply == nullptr || !hasFirstCell(env, replyLength)) {
         return kResultBadInput;
     }

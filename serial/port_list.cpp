@@ -88,8 +88,7 @@ LONG walkDriverKeys(HKEY parent, PortCollector collector) {
     for (DWORD i = 0;; ++i) {
         DWORD nameUnits = kKeyNameUnits;
         FILETIME lastWritten;
-        LONG status =
-            RegEnumKeyExW(parent, i, keyName, &nameUnits, nullptr, nullptr, nullptr, &lastWritten);
+        LONG status = RegEnumKeyExW(parent, i, keyName, &nameUnits, nullptr, nullptr, nullptr, &lastWritten);
         if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
         if (status != ERROR_SUCCESS) return status;
         bool stopped = false;

@@ -41,7 +41,7 @@ enum HandOver : uint8_t {
 
 struct PortSlot {
     WCHAR portName[kPortNameUnits];  // name of the last successful opening
-    std::atomic<HANDLE> hPort;           // 0: the slot is free
+    std::atomic<HANDLE> hPort;       // 0: the slot is free
     HANDLE hWriteDone;
     HANDLE hReplyReady;
     HANDLE hWorker;

@@ -207,8 +207,8 @@ ResultCode claimAndConfigure(const LineSettings& settings, int32_t* indexCell) {
     PortSlot& slot = portTable[*indexCell];
     if (!awaitPreviousWorker(slot)) return static_cast<ResultCode>(ERROR_BUSY);
 
-    HANDLE port = CreateFileW(settings.portName,
-                              GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE port =
+        CreateFileW(settings.portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) return static_cast<ResultCode>(GetLastError());
     slot.hPort.store(port, std::memory_order_release);  // claims the slot
 

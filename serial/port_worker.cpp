@@ -68,8 +68,7 @@ void writeMessage(PortSlot& slot, HANDLE port) {
             ++failedStreak;
             ++withoutProgress;
         }
-    } while (sent < length && failedStreak < kMaxFailedWrites &&
-             withoutProgress < kMaxWritesWithoutProgress);
+    } while (sent < length && failedStreak < kMaxFailedWrites && withoutProgress < kMaxWritesWithoutProgress);
     if (sent < length && slot.writeError.load(std::memory_order_relaxed) == 0) {
         slot.writeError.store(ERROR_WRITE_FAULT, std::memory_order_relaxed);
     }

@@ -62,8 +62,7 @@ void consumeUpTo(PortSlot& slot, int32_t p) {
 }
 
 bool replyFits(const PortSlot& slot, int32_t length) {
-    return slot.replyDest != nullptr && slot.replyLengthOut != nullptr &&
-           length <= slot.replyCapacity;
+    return slot.replyDest != nullptr && slot.replyLengthOut != nullptr && length <= slot.replyCapacity;
 }
 
 // Hands the frame to the waiting caller, or, when the caller's array is too
@@ -119,8 +118,7 @@ FrameSpan findQTVv1EchoReply(const PortSlot& slot, const Window& window) {
     const std::array<uint8_t, kQTVv1PrefixLength> prefix{slot.txBuffer[1], slot.txBuffer[2]};
     const uint8_t last = slot.txBuffer[3];
     return findNewestFrame(window, kQTVv1PrefixLength, [&](int32_t s) {
-        const bool matches = headerAt(slot, s, prefix) &&
-                             window.available(s) >= kQTVv1ShortReplyLength &&
+        const bool matches = headerAt(slot, s, prefix) && window.available(s) >= kQTVv1ShortReplyLength &&
                              slot.rxBuffer[s + 2] == last;
         return matches ? kQTVv1ShortReplyLength : 0;
     });
@@ -133,10 +131,10 @@ bool isQTVv1UncheckedReplyCommand(const PortSlot& slot) {
 
 // QTVv2: 0x80 0xF0 0x10 N, reply code, data, additive checksum; L = N + 5.
 constexpr std::array<uint8_t, 3> QTVV2_HEADER{0x80, 0xF0, 0x10};
-constexpr int32_t kQTVv2LengthByte = 3;        // offset of N in the frame
+constexpr int32_t kQTVv2LengthByte = 3;       // offset of N in the frame
 constexpr int32_t kQTVv2ReplyCodeByte = 4;    // offset of the reply code in the frame
 constexpr int32_t kQTVv2CommandCodeByte = 4;  // offset of the command code in txBuffer
-constexpr int32_t kQTVv2FrameOverhead = 5;     // header, N and checksum around the N bytes
+constexpr int32_t kQTVv2FrameOverhead = 5;    // header, N and checksum around the N bytes
 constexpr int32_t kQTVv2BytesBeforeLengthRead = 6;
 constexpr int32_t kQTVv2BytesBesideData = 6;  // header, N, reply code and checksum
 
@@ -192,19 +190,14 @@ bool replyMatchesCommand(const PortSlot& slot, FrameSpan frame) {
     }
     // 64-bit so that no txLength can overflow the comparison.
     const int64_t dataBytes = frame.length - kQTVv2BytesBesideData;
-    return rule->commandBytesPerDataByte * dataBytes ==
-           int64_t{slot.txLength} - rule->commandOverhead;
+    return rule->commandBytesPerDataByte * dataBytes == int64_t{slot.txLength} - rule->commandOverhead;
 }
 
 }  // namespace
 
-bool recognizeKELT3B(PortSlot& slot) {
-    return recognizeFixedFrame(slot, kKELT3BHeader, kKELT3BFrameLength);
-}
+bool recognizeKELT3B(PortSlot& slot) { return recognizeFixedFrame(slot, kKELT3BHeader, kKELT3BFrameLength); }
 
-bool recognizeVX9(PortSlot& slot) {
-    return recognizeFixedFrame(slot, kVX9Header, kVX9FrameLength);
-}
+bool recognizeVX9(PortSlot& slot) { return recognizeFixedFrame(slot, kVX9Header, kVX9FrameLength); }
 
 bool recognizeQTVv1(PortSlot& slot) {
     const std::optional<Window> window = windowOf(slot);

@@ -34,8 +34,8 @@ void removeLineEnd(WCHAR* text) {
 // library's unknown-code text, never what an earlier lookup left behind.
 const WCHAR* resultText(ResultCode code) {
     if (code >= kFirstLibraryCode) return libraryCodeText(code);
-    DWORD length = FormatMessageW(kSystemMessageFlags, nullptr, static_cast<DWORD>(code), 0,
-                                  lastErrorText, kLastErrorTextUnits, nullptr);
+    DWORD length = FormatMessageW(kSystemMessageFlags, nullptr, static_cast<DWORD>(code), 0, lastErrorText,
+                                  kLastErrorTextUnits, nullptr);
     if (length == 0) return kUnknownCodeText;
     removeLineEnd(lastErrorText);
     return lastErrorText;

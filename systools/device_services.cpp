@@ -29,7 +29,8 @@ void calibrateClock() {
 }
 
 void NotifyDriver(DWORD code) {
-    HANDLE driver = CreateFileW(kDriverName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE driver =
+        CreateFileW(kDriverName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (driver == INVALID_HANDLE_VALUE) return;
     DeviceIoControl(driver, code, nullptr, 0, nullptr, 0, nullptr, nullptr);
     CloseHandle(driver);

@@ -17,8 +17,7 @@ bool playJavaString(JNIEnv* env, jstring fileName, bool synchronous) {
     try {
         const std::basic_string<WCHAR> name(asPlatformChars(chars), static_cast<size_t>(length));
         played = playSound(name.c_str(), synchronous);
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
     env->ReleaseStringChars(fileName, chars);
     return played;
 }
@@ -27,9 +26,7 @@ bool playJavaString(JNIEnv* env, jstring fileName, bool synchronous) {
 
 extern "C" {
 
-JNIEXPORT jint JNICALL Java_com_tavrix_tools_SystemTool_SoftReset(JNIEnv*, jclass) {
-    return softReset();
-}
+JNIEXPORT jint JNICALL Java_com_tavrix_tools_SystemTool_SoftReset(JNIEnv*, jclass) { return softReset(); }
 
 // A null name plays nothing. Only a boolean of exactly 1 plays synchronously.
 JNIEXPORT jboolean JNICALL Java_com_tavrix_tools_SystemTool_PlaySound(JNIEnv* env, jclass, jstring fileName,

@@ -5,18 +5,17 @@
 
 extern "C" BOOL WINAPI DllMain(HANDLE, DWORD reason, LPVOID) {
     switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        calibrateClock();
-        NotifyDriver(kLibraryLoadedCode);
-        break;
-    case DLL_PROCESS_DETACH:
-        // The library's code goes with it: a sound still playing on a thread
-        // of its own must end first. The driver hears of the unload after.
-        stopSound();
-        NotifyDriver(kLibraryUnloadingCode);
-        break;
-    default:
-        break;
+        case DLL_PROCESS_ATTACH:
+            calibrateClock();
+            NotifyDriver(kLibraryLoadedCode);
+            break;
+        case DLL_PROCESS_DETACH:
+            // The library's code goes with it: a sound still playing on a thread
+            // of its own must end first. The driver hears of the unload after.
+            stopSound();
+            NotifyDriver(kLibraryUnloadingCode);
+            break;
+        default: break;
     }
     return TRUE;
 }

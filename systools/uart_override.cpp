@@ -111,7 +111,8 @@ template <class Window>
 jint overrideBaudRate(JNIEnv* env, jint rate) {
     Window window;
     if (!window.InitializeRegisters()) {
-        ThrowJavaException(env, kExceptionClass, TEXT("InitializeRegisters"), TEXT(" Unsupported Non Standard Baud Rate"));
+        ThrowJavaException(env, kExceptionClass, TEXT("InitializeRegisters"),
+                           TEXT(" Unsupported Non Standard Baud Rate"));
         return 0;
     }
     if (!window.nativeSetBaudBase(rate)) {
@@ -253,8 +254,8 @@ void ThrowJavaException(JNIEnv* env, const char* className, const WCHAR* methodL
 
 jint SetNonStandardBaudRate(JNIEnv* env, jint rate) {
     switch (DetectProcessorFamily()) {
-    case kSa1110: return overrideBaudRate<Sa1110UartWindow>(env, rate);
-    case kPxa: return overrideBaudRate<PxaUartWindow>(env, rate);
-    default: return kUnknownProcessor;
+        case kSa1110: return overrideBaudRate<Sa1110UartWindow>(env, rate);
+        case kPxa: return overrideBaudRate<PxaUartWindow>(env, rate);
+        default: return kUnknownProcessor;
     }
 }

@@ -25,7 +25,8 @@ ProcessorFamily DetectProcessorFamily();
 class RegisterBlock {
 public:
     RegisterBlock() = default;
-    RegisterBlock(uintptr_t base, ULONG length, bool mapped) : base_(base), length_(length), mapped_(mapped) {}
+    RegisterBlock(uintptr_t base, ULONG length, bool mapped)
+        : base_(base), length_(length), mapped_(mapped) {}
     RegisterBlock(RegisterBlock&& other) noexcept;
     RegisterBlock& operator=(RegisterBlock&& other) noexcept;
     ~RegisterBlock();

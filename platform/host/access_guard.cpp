@@ -22,7 +22,8 @@
 
 // Present only in a build with AddressSanitizer: the guarded task's stack is
 // reused memory, and a fault leaves its frames' shadow poisoned.
-extern "C" void __asan_unpoison_memory_region(void const volatile* address, size_t size) __attribute__((weak));
+extern "C" void __asan_unpoison_memory_region(void const volatile* address, size_t size)
+    __attribute__((weak));
 
 namespace {
 

@@ -25,9 +25,7 @@ constexpr bool kArmHost = false;
 
 constexpr const char* kPhysicalMemory = "/dev/mem";
 
-bool physicalMemoryReachable() {
-    return kArmHost && access(kPhysicalMemory, R_OK | W_OK) == 0;
-}
+bool physicalMemoryReachable() { return kArmHost && access(kPhysicalMemory, R_OK | W_OK) == 0; }
 
 uintptr_t pageSize() { return static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)); }
 
@@ -63,8 +61,8 @@ void* SystemServices::mapIoSpace(PHYSICAL_ADDRESS physical, ULONG length, BOOLEA
     const auto address = static_cast<uint64_t>(physical.QuadPart);
     const uint64_t start = address & ~uint64_t{pageSize() - 1};
     const size_t offset = static_cast<size_t>(address - start);
-    void* pages = mmap64(nullptr, offset + length, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
-                         static_cast<off64_t>(start));
+    void* pages =
+        mmap64(nullptr, offset + length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, static_cast<off64_t>(start));
     const int mapError = errno;
     close(fd);
     if (pages == MAP_FAILED) return failWith(win32ErrorFromErrno(mapError));
@@ -90,21 +88,19 @@ extern "C" {
 
 // The internal bus (0) only. Errors: ERROR_INVALID_PARAMETER (another bus or
 // a null pointer), ERROR_NOT_SUPPORTED (no physical memory to reach here).
-BOOL WINAPI HalTranslateBusAddress(INTERFACE_TYPE InterfaceType, ULONG BusNumber,
-                                   PHYSICAL_ADDRESS BusAddress, PULONG AddressSpace,
-                                   PPHYSICAL_ADDRESS TranslatedAddress) {
+BOOL WINAPI HalTranslateBusAddress(INTERFACE_TYPE InterfaceType, ULONG BusNumber, PHYSICAL_ADDRESS BusAddress,
+                                   PULONG AddressSpace, PPHYSICAL_ADDRESS TranslatedAddress) {
     if (AddressSpace == nullptr || TranslatedAddress == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    return systemServices().translateBusAddress(InterfaceType, BusNumber, BusAddress,
-                                                *AddressSpace, *TranslatedAddress);
+    return systemServices().translateBusAddress(InterfaceType, BusNumber, BusAddress, *AddressSpace,
+                                                *TranslatedAddress);
 }
 
 // Null on failure. Errors: ERROR_INVALID_PARAMETER (length 0),
 // ERROR_NOT_SUPPORTED, errno translations of opening and mapping /dev/mem.
-PVOID WINAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, ULONG NumberOfBytes,
-                          BOOLEAN CacheEnable) {
+PVOID WINAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, ULONG NumberOfBytes, BOOLEAN CacheEnable) {
     return systemServices().mapIoSpace(PhysicalAddress, NumberOfBytes, CacheEnable);
 }
 

@@ -24,16 +24,14 @@ inline bool stopBitsFitByteSize(BYTE stopBits, BYTE byteSize) {
 // control uses them.
 inline bool isAcceptableLine(const DCB& dcb) {
     const bool softwareFlow = dcb.fOutX || dcb.fInX;
-    return dcb.BaudRate != 0 && dcb.BaudRate <= kFastestLineRate && dcb.ByteSize >= 5 &&
-           dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY &&
-           stopBitsFitByteSize(dcb.StopBits, dcb.ByteSize) &&
+    return dcb.BaudRate != 0 && dcb.BaudRate <= kFastestLineRate && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 &&
+           dcb.Parity <= SPACEPARITY && stopBitsFitByteSize(dcb.StopBits, dcb.ByteSize) &&
            !(softwareFlow && dcb.XonChar == dcb.XoffChar);
 }
 
 // The one combination the driver refuses: every read field MAXDWORD.
 inline bool isAcceptableTimeouts(const COMMTIMEOUTS& timeouts) {
-    return !(timeouts.ReadIntervalTimeout == MAXDWORD &&
-             timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
+    return !(timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
              timeouts.ReadTotalTimeoutConstant == MAXDWORD);
 }
 

@@ -18,8 +18,7 @@ class Device : public KernelObject {
 public:
     virtual BOOL read(void* buffer, DWORD count, DWORD* done) = 0;
     virtual BOOL write(const void* buffer, DWORD count, DWORD* done) = 0;
-    virtual BOOL ioControl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
-                           DWORD* returned);
+    virtual BOOL ioControl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned);
 };
 
 // A serial device. The comm calls on any other device fail with
@@ -38,8 +37,7 @@ public:
 
 // Opens the device a platform name stands for. Returns null with `error`
 // set (ERROR_FILE_NOT_FOUND for a name nothing answers to).
-using DeviceOpener =
-    std::function<std::shared_ptr<Device>(std::u16string_view name, DWORD& error)>;
+using DeviceOpener = std::function<std::shared_ptr<Device>(std::u16string_view name, DWORD& error)>;
 
 // The host's own opener: the port map (WINCE_DEVICES) names host paths.
 std::shared_ptr<Device> openHostDevice(std::u16string_view name, DWORD& error);

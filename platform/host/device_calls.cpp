@@ -89,8 +89,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
 // Errors: ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (overlapped, no
 // buffer), and the device's own (for a serial port ERROR_DEVICE_NOT_CONNECTED
 // after a hang-up, ERROR_OPERATION_ABORTED after PurgeComm(PURGE_RXABORT)).
-BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPOVERLAPPED lpOverlapped) {
     if (wince::callRefused("ReadFile")) return FALSE;
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
     if (lpOverlapped || (!lpBuffer && nNumberOfBytesToRead)) return wince::invalidParameter();
@@ -118,16 +118,16 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 // Errors: ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (overlapped),
 // ERROR_INVALID_FUNCTION (a code the device does not know), the device's own.
-BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
-                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
-                            LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                            LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                            LPOVERLAPPED lpOverlapped) {
     if (wince::callRefused("DeviceIoControl")) return FALSE;
     if (lpBytesReturned) *lpBytesReturned = 0;
     if (lpOverlapped) return wince::invalidParameter();
     std::shared_ptr<wince::Device> device = wince::deviceFor<wince::Device>(hDevice);
     if (!device) return FALSE;
-    return device->ioControl(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
-                             nOutBufferSize, lpBytesReturned);
+    return device->ioControl(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
+                             lpBytesReturned);
 }
 
 // Every comm call fails with ERROR_INVALID_HANDLE on a handle that is not an

@@ -28,8 +28,7 @@ extern "C" {
 
 // Named events are not supported. Errors: ERROR_NOT_SUPPORTED (a name),
 // ERROR_NOT_ENOUGH_MEMORY, ERROR_TOO_MANY_OPEN_FILES (handle table full).
-HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
-                           LPCWSTR lpName) {
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
     if (wince::callRefused("CreateEventW")) return nullptr;
     if (lpName != nullptr) {
         SetLastError(ERROR_NOT_SUPPORTED);

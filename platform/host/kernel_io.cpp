@@ -124,20 +124,16 @@ extern "C" {
 // ERROR_INSUFFICIENT_BUFFER for an output under 576 bytes, errno
 // translations). IOCTL_HAL_REBOOT restarts the device; the host refuses it
 // with ERROR_NOT_SUPPORTED. Any other code: ERROR_NOT_SUPPORTED.
-BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize,
-                            LPVOID lpOutBuf, DWORD nOutBufSize, LPDWORD lpBytesReturned) {
+BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LPVOID lpOutBuf,
+                            DWORD nOutBufSize, LPDWORD lpBytesReturned) {
     if (wince::CallGate* gate = wince::callGate())
         gate->noteKernelIoControl(dwIoControlCode, lpInBuf, nInBufSize, lpOutBuf, nOutBufSize,
                                   lpBytesReturned);
     if (lpBytesReturned) *lpBytesReturned = 0;
     switch (dwIoControlCode) {
-    case IOCTL_PROCESSOR_INFORMATION:
-        return processorInformation(lpOutBuf, nOutBufSize, lpBytesReturned);
-    case IOCTL_HAL_REBOOT:
-        return wince::systemServices().reboot();
-    default:
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
+        case IOCTL_PROCESSOR_INFORMATION: return processorInformation(lpOutBuf, nOutBufSize, lpBytesReturned);
+        case IOCTL_HAL_REBOOT: return wince::systemServices().reboot();
+        default: SetLastError(ERROR_NOT_SUPPORTED); return FALSE;
     }
 }
 

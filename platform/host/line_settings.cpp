@@ -14,25 +14,23 @@ struct StandardRate {
 };
 
 constexpr StandardRate kStandardRates[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
 constexpr tcflag_t kByteSizes[] = {CS5, CS6, CS7, CS8};
 
 tcflag_t parityFlags(BYTE parity) {
     switch (parity) {
-    case ODDPARITY: return PARENB | PARODD;
-    case EVENPARITY: return PARENB;
-    case MARKPARITY: return PARENB | PARODD | CMSPAR;
-    case SPACEPARITY: return PARENB | CMSPAR;
-    default: return 0;
+        case ODDPARITY: return PARENB | PARODD;
+        case EVENPARITY: return PARENB;
+        case MARKPARITY: return PARENB | PARODD | CMSPAR;
+        case SPACEPARITY: return PARENB | CMSPAR;
+        default: return 0;
     }
 }
 
@@ -49,19 +47,15 @@ BYTE byteSizeOf(tcflag_t cflag) {
     return 8;
 }
 
-void setFlag(tcflag_t& flags, tcflag_t bit, bool on) {
-    flags = on ? (flags | bit) : (flags & ~bit);
-}
+void setFlag(tcflag_t& flags, tcflag_t bit, bool on) { flags = on ? (flags | bit) : (flags & ~bit); }
 
-bool usesHardwareFlow(const DCB& dcb) {
-    return dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
-}
+bool usesHardwareFlow(const DCB& dcb) { return dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE; }
 
 }  // namespace
 
 void makeRaw(termios& settings) {
-    settings.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                          IXANY | IUCLC | IMAXBEL);
+    settings.c_iflag &=
+        ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | IUCLC | IMAXBEL);
     settings.c_oflag &= ~OPOST;
     settings.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     // CLOCAL: no carrier needed; HUPCL off: closing must not drop DTR.

@@ -72,8 +72,8 @@ constexpr DWORD unsupportedFlags =
 
 }  // namespace
 
-extern "C" DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD,
-                                       LPWSTR lpBuffer, DWORD nSize, va_list*) {
+extern "C" DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPWSTR lpBuffer,
+                                       DWORD nSize, va_list*) {
     if ((dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (dwFlags & unsupportedFlags) != 0 ||
         lpBuffer == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -11,7 +11,8 @@ constexpr DWORD kKnownFlags = GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_
 bool validFlags(DWORD flags) {
     const bool pin = flags & GET_MODULE_HANDLE_EX_FLAG_PIN;
     const bool unchanged = flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
-    return (flags & ~kKnownFlags) == 0 && (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) && !(pin && unchanged);
+    return (flags & ~kKnownFlags) == 0 && (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) &&
+           !(pin && unchanged);
 }
 
 // Takes a reference on the loaded object under its own name; RTLD_NOLOAD
@@ -35,7 +36,8 @@ extern "C" BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, H
     }
     *phModule = nullptr;
     Dl_info info;
-    if (!dladdr(lpModuleName, &info) || info.dli_fname == nullptr || !referenceObject(info.dli_fname, dwFlags)) {
+    if (!dladdr(lpModuleName, &info) || info.dli_fname == nullptr ||
+        !referenceObject(info.dli_fname, dwFlags)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return FALSE;
     }

@@ -136,14 +136,12 @@ std::string permissionRemedy(const std::string& path) {
     std::string user;
     gid_t primaryGroup = 0;
     if (!userEntry(user, primaryGroup)) user = "$USER";
-    if (user != "$USER" && userIsMember(user, primaryGroup, info.st_gid) &&
-        !processHasGroup(info.st_gid)) {
+    if (user != "$USER" && userIsMember(user, primaryGroup, info.st_gid) && !processHasGroup(info.st_gid)) {
         return "the user " + user + " is in group " + group +
-               " since this login began: log in again (or run the program with sg " + group +
-               ")";
+               " since this login began: log in again (or run the program with sg " + group + ")";
     }
-    return "the device belongs to group " + group + ": add the user to it (sudo usermod -aG " +
-           group + " " + user + "), then log in again";
+    return "the device belongs to group " + group + ": add the user to it (sudo usermod -aG " + group + " " +
+           user + "), then log in again";
 }
 
 std::string holderRemedy(const std::string& path) {
@@ -157,21 +155,21 @@ const char* missingDeviceRemedy =
 
 std::string remedyFor(int error, const std::string& path) {
     switch (error) {
-    case EACCES:
-    case EPERM: return permissionRemedy(path);
-    case EBUSY: return holderRemedy(path);
-    case ENOENT:
-    case ENXIO:
-    case ENODEV: return missingDeviceRemedy;
-    case ENOTTY: return "not a serial port: map the name to a tty (/dev/ttyUSB0, /dev/ttyACM0)";
-    default: return {};
+        case EACCES:
+        case EPERM: return permissionRemedy(path);
+        case EBUSY: return holderRemedy(path);
+        case ENOENT:
+        case ENXIO:
+        case ENODEV: return missingDeviceRemedy;
+        case ENOTTY: return "not a serial port: map the name to a tty (/dev/ttyUSB0, /dev/ttyACM0)";
+        default: return {};
     }
 }
 
 std::string systemText(DWORD code) {
     WCHAR text[512] = {};
-    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                       text, 512, nullptr) == 0) {
+    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                       512, nullptr) == 0) {
         return "error " + std::to_string(code);
     }
     std::string reason = utf8FromUtf16(wideView(text));
@@ -200,8 +198,7 @@ void noteOpenFailure(const std::string& reason, const std::string& remedy) {
 
 void noteOpenErrno(int error, const std::string& path) {
     if (error == EWOULDBLOCK) {
-        noteOpenFailure("the port is already open, in this program or another one",
-                        holderRemedy(path));
+        noteOpenFailure("the port is already open, in this program or another one", holderRemedy(path));
         return;
     }
     noteOpenFailure(strerrordesc_np(error) ? strerrordesc_np(error) : "unknown error",

@@ -96,9 +96,9 @@ std::u16string_view viewOf(LPCWSTR text) {
 }  // namespace
 
 bool sameRegistryName(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char16_t x, char16_t y) { return foldCase(x) == foldCase(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
+               return foldCase(x) == foldCase(y);
+           });
 }
 
 RegistryKey& RegistryKey::subKey(std::u16string_view keyName) {
@@ -147,9 +147,7 @@ const RegistryValue* RegistryKey::findValue(std::u16string_view valueName) const
 
 LONG RegistryBackend::openStatus(std::u16string_view) { return ERROR_SUCCESS; }
 LONG RegistryBackend::enumStatus(std::u16string_view, DWORD) { return ERROR_SUCCESS; }
-LONG RegistryBackend::queryStatus(std::u16string_view, std::u16string_view) {
-    return ERROR_SUCCESS;
-}
+LONG RegistryBackend::queryStatus(std::u16string_view, std::u16string_view) { return ERROR_SUCCESS; }
 
 size_t openRegistryKeyCount() { return keyTable().size(); }
 
@@ -159,8 +157,7 @@ void setRegistryBackend(RegistryBackend* replacement) { swappedBackend = replace
 
 using wince::OpenKey;
 
-extern "C" LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM,
-                                     PHKEY phkResult) {
+extern "C" LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
     if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
     OpenKey key;
     if (!wince::resolveKey(hKey, key)) return ERROR_INVALID_HANDLE;
@@ -191,8 +188,8 @@ extern "C" LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LP
     return ERROR_SUCCESS;
 }
 
-extern "C" LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
-                                        LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+extern "C" LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                        LPBYTE lpData, LPDWORD lpcbData) {
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }

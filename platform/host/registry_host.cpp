@@ -84,9 +84,8 @@ std::vector<HostSerialPort> mappedSerialPorts(const std::vector<DeviceMapping>& 
         if (stat(mapping.path.c_str(), &info) != 0) continue;
         ports.push_back({index, mapping.path, describeHostDevice(mapping.path)});
     }
-    std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
-        return a.comIndex < b.comIndex;
-    });
+    std::stable_sort(ports.begin(), ports.end(),
+                     [](const auto& a, const auto& b) { return a.comIndex < b.comIndex; });
     return ports;
 }
 

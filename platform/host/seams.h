@@ -88,11 +88,10 @@ public:
     // The error `call` must fail with now (its last error), or 0 to run it.
     virtual DWORD failure(const char* call) = 0;
     // Called before the gate is asked about the call itself.
-    virtual void noteCreateFile(const char16_t* name, DWORD access, DWORD shareMode,
-                                const void* security, DWORD creation, DWORD flags,
-                                const void* templateFile) = 0;
-    virtual void noteKernelIoControl(DWORD code, const void* in, DWORD inSize, const void* out,
-                                     DWORD outSize, const DWORD* returned) = 0;
+    virtual void noteCreateFile(const char16_t* name, DWORD access, DWORD shareMode, const void* security,
+                                DWORD creation, DWORD flags, const void* templateFile) = 0;
+    virtual void noteKernelIoControl(DWORD code, const void* in, DWORD inSize, const void* out, DWORD outSize,
+                                     const DWORD* returned) = 0;
 };
 void setCallGate(CallGate* gate);
 

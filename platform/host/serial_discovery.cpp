@@ -106,8 +106,8 @@ std::string serialNumberIdentity(const UsbPlace& place, const std::string& seria
 }
 
 std::string usbPathIdentity(const UsbPlace& place) {
-    return "usb-path:" + place.device.filename().string() + ":" + interfaceSuffix(place.interface) +
-           ":" + place.portNumber;
+    return "usb-path:" + place.device.filename().string() + ":" + interfaceSuffix(place.interface) + ":" +
+           place.portNumber;
 }
 
 // A present port and the identities it may be known by, best first.
@@ -141,9 +141,8 @@ std::vector<std::string> scanTtyNames() {
     for (const auto& entry : fs::directory_iterator(sysfsRoot() / "class" / "tty", error)) {
         if (isSerialPort(entry.path())) names.push_back(entry.path().filename().string());
     }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        return naturalKey(a) < naturalKey(b);
-    });
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return naturalKey(a) < naturalKey(b); });
     return names;
 }
 
@@ -189,8 +188,8 @@ struct Numbering {
         for (const std::string& name : ttyNames) {
             const DWORD number = numberFor(presentPort(name));
             if (number == 0 || listed == nullptr) continue;
-            listed->push_back(HostSerialPort{number, devFolder + name,
-                                             describeTty(sysfsRoot() / "class" / "tty" / name)});
+            listed->push_back(
+                HostSerialPort{number, devFolder + name, describeTty(sysfsRoot() / "class" / "tty" / name)});
         }
     }
 };
@@ -210,9 +209,8 @@ std::vector<HostSerialPort> discoverSerialPorts() {
         std::lock_guard lock(numbers.mutex);
         numbers.scan(ttyNames, &ports);
     }
-    std::sort(ports.begin(), ports.end(), [](const HostSerialPort& a, const HostSerialPort& b) {
-        return a.comIndex < b.comIndex;
-    });
+    std::sort(ports.begin(), ports.end(),
+              [](const HostSerialPort& a, const HostSerialPort& b) { return a.comIndex < b.comIndex; });
     return ports;
 }
 
@@ -226,8 +224,8 @@ DeviceDescription describeHostDevice(const std::string& path) {
 
 bool parseComName(std::u16string_view name, DWORD& index) {
     auto upper = [](char16_t unit) { return unit >= u'a' && unit <= u'z' ? unit - 32 : unit; };
-    if (name.size() < 5 || upper(name[0]) != u'C' || upper(name[1]) != u'O' ||
-        upper(name[2]) != u'M' || name.back() != u':') {
+    if (name.size() < 5 || upper(name[0]) != u'C' || upper(name[1]) != u'O' || upper(name[2]) != u'M' ||
+        name.back() != u':') {
         return false;
     }
     std::u16string_view digits = name.substr(3, name.size() - 4);

@@ -25,8 +25,8 @@ struct DeviceDescription {
 };
 
 struct HostSerialPort {
-    DWORD comIndex;                  // 1 for "COM1:"
-    std::string path;                // "/dev/ttyUSB0"
+    DWORD comIndex;    // 1 for "COM1:"
+    std::string path;  // "/dev/ttyUSB0"
     DeviceDescription description;
 };
 

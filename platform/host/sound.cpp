@@ -46,11 +46,11 @@ constexpr uint16_t kWaveExtensible = 0xFFFE;
 snd_pcm_format_t alsaFormat(uint16_t tag, unsigned bits) {
     if (tag == kWaveFloat) return bits == 32 ? SND_PCM_FORMAT_FLOAT_LE : SND_PCM_FORMAT_UNKNOWN;
     switch (bits) {
-    case 8: return SND_PCM_FORMAT_U8;
-    case 16: return SND_PCM_FORMAT_S16_LE;
-    case 24: return SND_PCM_FORMAT_S24_3LE;
-    case 32: return SND_PCM_FORMAT_S32_LE;
-    default: return SND_PCM_FORMAT_UNKNOWN;
+        case 8: return SND_PCM_FORMAT_U8;
+        case 16: return SND_PCM_FORMAT_S16_LE;
+        case 24: return SND_PCM_FORMAT_S24_3LE;
+        case 32: return SND_PCM_FORMAT_S32_LE;
+        default: return SND_PCM_FORMAT_UNKNOWN;
     }
 }
 

@@ -25,8 +25,6 @@ SystemServices& systemServices() {
     return services ? *services : hostServices();
 }
 
-void setSystemServices(SystemServices* services) {
-    installed.store(services, std::memory_order_release);
-}
+void setSystemServices(SystemServices* services) { installed.store(services, std::memory_order_release); }
 
 }  // namespace wince

@@ -90,9 +90,7 @@ DWORD sleepLengthOf(DWORD requested) {
 
 }  // namespace
 
-void setSleepLength(SleepLength* length) {
-    installedSleepLength.store(length, std::memory_order_release);
-}
+void setSleepLength(SleepLength* length) { installedSleepLength.store(length, std::memory_order_release); }
 
 }  // namespace wince
 
@@ -125,8 +123,7 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
     }
     timespec remaining{static_cast<time_t>(dwMilliseconds / 1000),
                        static_cast<long>(dwMilliseconds % 1000) * 1000000L};
-    while (nanosleep(&remaining, &remaining) == -1 && errno == EINTR) {
-    }
+    while (nanosleep(&remaining, &remaining) == -1 && errno == EINTR) {}
 }
 
 }  // extern "C"

@@ -63,9 +63,7 @@ Clock::time_point deadlineAfter(uint64_t milliseconds) {
 }
 
 // How long poll() may wait for `deadline`: -1 for ever, 0 when it has passed.
-int pollTimeout(Clock::time_point deadline) {
-    return deadline == kNever ? -1 : millisecondsUntil(deadline);
-}
+int pollTimeout(Clock::time_point deadline) { return deadline == kNever ? -1 : millisecondsUntil(deadline); }
 
 // When a read returns, by the platform's COMMTIMEOUTS rules.
 class ReadDeadline {
@@ -84,8 +82,10 @@ public:
             total_ = deadlineAfter(uint64_t{multiplier} * count + constant);
             // MAXDWORD with total timeouts: the queued bytes at once, else
             // the count within the total, with no gap limit.
-            if (interval == MAXDWORD) returnQueuedBytes_ = true;
-            else interval_ = Milliseconds(interval);
+            if (interval == MAXDWORD)
+                returnQueuedBytes_ = true;
+            else
+                interval_ = Milliseconds(interval);
         }
     }
 
@@ -232,8 +232,7 @@ DCB initialDcb(const termios& settings) {
     return dcb;
 }
 
-TtyDevice::TtyDevice(int fd, int readWake, int writeWake, const termios& settings,
-                     std::string lockPath)
+TtyDevice::TtyDevice(int fd, int readWake, int writeWake, const termios& settings, std::string lockPath)
     : fd_(fd), lockPath_(std::move(lockPath)), dcb_(initialDcb(settings)) {
     reads_.fd = readWake;
     writes_.fd = writeWake;
@@ -282,9 +281,7 @@ BOOL TtyDevice::lineHungUp() {
     return fail(ERROR_DEVICE_NOT_CONNECTED);
 }
 
-BOOL TtyDevice::failTransfer(int error) {
-    return error == EIO ? lineHungUp() : failErrno(error);
-}
+BOOL TtyDevice::failTransfer(int error) { return error == EIO ? lineHungUp() : failErrno(error); }
 
 BOOL TtyDevice::failWake(Wake wake) {
     if (wake == Wake::Closed) return fail(ERROR_INVALID_HANDLE);
@@ -342,8 +339,10 @@ BOOL TtyDevice::read(void* buffer, DWORD count, DWORD* done) {
         const Wake wake = waitFor(POLLIN, deadline.waitMs(), transfer);
         waited = true;
         if (wake == Wake::TimedOut) return TRUE;  // a timeout is not an error
-        if (wake == Wake::HungUp) lineSaysHangUp = true;  // read what is left first
-        else if (wake != Wake::Ready) return failWake(wake);
+        if (wake == Wake::HungUp)
+            lineSaysHangUp = true;  // read what is left first
+        else if (wake != Wake::Ready)
+            return failWake(wake);
     }
 }
 
@@ -357,8 +356,8 @@ BOOL TtyDevice::write(const void* buffer, DWORD count, DWORD* done) {
     Transfer transfer(writes_);
     ++writesBegun_;  // after the transfer is counted: see unsentOutput()
     const COMMTIMEOUTS timeouts = currentTimeouts();
-    const Clock::time_point deadline = deadlineAfter(
-        uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count + timeouts.WriteTotalTimeoutConstant);
+    const Clock::time_point deadline = deadlineAfter(uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count +
+                                                     timeouts.WriteTotalTimeoutConstant);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     while (*done < count) {
         const ssize_t n = ::write(fd_, bytes + *done, count - *done);
@@ -507,15 +506,15 @@ BOOL TtyDevice::escape(DWORD function) {
     if (!isOpen()) return FALSE;
     int result;
     switch (function) {
-    case SETDTR: return setModemLine(TIOCMBIS, TIOCM_DTR);
-    case CLRDTR: return setModemLine(TIOCMBIC, TIOCM_DTR);
-    case SETRTS: return setModemLine(TIOCMBIS, TIOCM_RTS);
-    case CLRRTS: return setModemLine(TIOCMBIC, TIOCM_RTS);
-    case SETBREAK: result = ioctl(fd_, TIOCSBRK); break;
-    case CLRBREAK: result = ioctl(fd_, TIOCCBRK); break;
-    case SETXOFF: result = tcflow(fd_, TCOOFF); break;
-    case SETXON: result = tcflow(fd_, TCOON); break;
-    default: return fail(ERROR_INVALID_PARAMETER);
+        case SETDTR: return setModemLine(TIOCMBIS, TIOCM_DTR);
+        case CLRDTR: return setModemLine(TIOCMBIC, TIOCM_DTR);
+        case SETRTS: return setModemLine(TIOCMBIS, TIOCM_RTS);
+        case CLRRTS: return setModemLine(TIOCMBIC, TIOCM_RTS);
+        case SETBREAK: result = ioctl(fd_, TIOCSBRK); break;
+        case CLRBREAK: result = ioctl(fd_, TIOCCBRK); break;
+        case SETXOFF: result = tcflow(fd_, TCOOFF); break;
+        case SETXON: result = tcflow(fd_, TCOON); break;
+        default: return fail(ERROR_INVALID_PARAMETER);
     }
     return result == 0 ? TRUE : failErrno(errno);
 }
@@ -604,9 +603,9 @@ std::shared_ptr<Device> failOpen(int osError, const std::string& path, DWORD& er
 std::shared_ptr<Device> refuseLockedPort(const LockClaim& claim, DWORD& error) {
     const std::string owner = claim.owner > 0 ? "process " + std::to_string(claim.owner) : "a process";
     const std::string name = claim.owner > 0 ? processName(claim.owner) : std::string();
-    noteOpenFailure(owner + (name.empty() ? "" : " (" + name + ")") + " holds the lock file " +
-                        claim.lockPath,
-                    "close that program (a lock file whose process has ended is replaced)");
+    noteOpenFailure(
+        owner + (name.empty() ? "" : " (" + name + ")") + " holds the lock file " + claim.lockPath,
+        "close that program (a lock file whose process has ended is replaced)");
     error = ERROR_ACCESS_DENIED;
     return nullptr;
 }
@@ -639,8 +638,7 @@ std::shared_ptr<Device> openTtyDevice(const std::string& path, DWORD& error) {
     UniqueFd readWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     UniqueFd writeWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (readWake.fd < 0 || writeWake.fd < 0) return failOpen(errno, path, error);
-    auto device = std::make_shared<TtyDevice>(fd.fd, readWake.fd, writeWake.fd, settings,
-                                              lockFile.keep());
+    auto device = std::make_shared<TtyDevice>(fd.fd, readWake.fd, writeWake.fd, settings, lockFile.keep());
     ioctl(fd.fd, TIOCEXCL);
     fd.release();
     readWake.release();

@@ -45,8 +45,7 @@ char32_t decodeUtf8(std::string_view text, size_t& i) {
     if (extra < 0 || lead > 0xF4) return kReplacement;
     char32_t code = lead & (0x3F >> extra);
     for (; extra > 0; --extra, ++i) {
-        if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80)
-            return kReplacement;
+        if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return kReplacement;
         code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
     }
     if (isHighSurrogate(code) || isLowSurrogate(code) || code > 0x10FFFF) return kReplacement;

@@ -59,17 +59,15 @@ typedef void (*PGUARDED_ROUTINE)(void* context);
 extern "C" {
 
 // Kernel I/O control: IOCTL_HAL_REBOOT and IOCTL_PROCESSOR_INFORMATION.
-BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize,
-                            LPVOID lpOutBuf, DWORD nOutBufSize, LPDWORD lpBytesReturned);
+BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LPVOID lpOutBuf,
+                            DWORD nOutBufSize, LPDWORD lpBytesReturned);
 
 void WINAPI SystemIdleTimerReset(void);
 
 // From the driver-development library.
-BOOL WINAPI HalTranslateBusAddress(INTERFACE_TYPE InterfaceType, ULONG BusNumber,
-                                   PHYSICAL_ADDRESS BusAddress, PULONG AddressSpace,
-                                   PPHYSICAL_ADDRESS TranslatedAddress);
-PVOID WINAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, ULONG NumberOfBytes,
-                          BOOLEAN CacheEnable);
+BOOL WINAPI HalTranslateBusAddress(INTERFACE_TYPE InterfaceType, ULONG BusNumber, PHYSICAL_ADDRESS BusAddress,
+                                   PULONG AddressSpace, PPHYSICAL_ADDRESS TranslatedAddress);
+PVOID WINAPI MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, ULONG NumberOfBytes, BOOLEAN CacheEnable);
 void WINAPI MmUnmapIoSpace(PVOID BaseAddress, ULONG NumberOfBytes);
 
 // Device register access, one access of the named width each.

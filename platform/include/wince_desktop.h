@@ -19,11 +19,9 @@ BOOL WINAPI CeGetVersionExW(LPOSVERSIONINFOW lpVersionInformation);
 // the desktop knows (HARDWARE\DEVICEMAP\SERIALCOMM), with the handheld's
 // PREFIX, INDEX and FRIENDLYNAME values, made afresh at each open. Every
 // other key is the desktop's own.
-LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                            PHKEY phkResult);
-LONG WINAPI CeRegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcName,
-                            LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcClass,
-                            PFILETIME lpftLastWriteTime);
+LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LONG WINAPI CeRegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcName, LPDWORD lpReserved,
+                            LPWSTR lpClass, LPDWORD lpcClass, PFILETIME lpftLastWriteTime);
 LONG WINAPI CeRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                LPBYTE lpData, LPDWORD lpcbData);
 LONG WINAPI CeRegCloseKey(HKEY hKey);

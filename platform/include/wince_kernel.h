@@ -57,9 +57,9 @@ typedef BOOL(WINAPI* PDLL_MAIN)(HANDLE hinstDLL, DWORD dwReason, LPVOID lpvReser
 // DLL_PROCESS_ATTACH when the library is loaded and DLL_PROCESS_DETACH when
 // it is unloaded (by dlclose or at exit). There is no thread attach or detach.
 extern "C" void WINAPI RunDllEntryPoint(PDLL_MAIN entry, const void* addressInModule);
-#define DLL_ENTRY_POINT(entry)                                               \
-    __attribute__((constructor)) static void wince_dll_process_attach() {    \
-        RunDllEntryPoint(entry, reinterpret_cast<const void*>(&(entry)));    \
+#define DLL_ENTRY_POINT(entry)                                            \
+    __attribute__((constructor)) static void wince_dll_process_attach() { \
+        RunDllEntryPoint(entry, reinterpret_cast<const void*>(&(entry))); \
     }
 
 // GetModuleHandleExW flags.

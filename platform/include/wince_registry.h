@@ -65,15 +65,13 @@ extern "C" {
 
 // ERROR_FILE_NOT_FOUND when the key does not exist, ERROR_INVALID_HANDLE for
 // a key that is not open, ERROR_INVALID_PARAMETER without a result pointer.
-LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                          PHKEY phkResult);
+LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 
 // `*lpcName` is the name buffer's capacity in characters, terminator included;
 // on success it becomes the name's length. ERROR_NO_MORE_ITEMS past the last
 // sub key, ERROR_MORE_DATA when the name does not fit.
-LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcName,
-                          LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcClass,
-                          PFILETIME lpftLastWriteTime);
+LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcName, LPDWORD lpReserved,
+                          LPWSTR lpClass, LPDWORD lpcClass, PFILETIME lpftLastWriteTime);
 
 // `*lpcbData` is the buffer's size in bytes; it becomes the value's size.
 // ERROR_FILE_NOT_FOUND for a missing value; ERROR_MORE_DATA when the value is
@@ -91,7 +89,6 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation);
 // or 0 with the last error set: ERROR_MR_MID_NOT_FOUND for a code without a
 // text, ERROR_INSUFFICIENT_BUFFER when it does not fit; the buffer is then
 // left untouched.
-DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
-                            DWORD dwLanguageId, LPWSTR lpBuffer, DWORD nSize,
-                            va_list* Arguments);
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
 }

@@ -61,16 +61,14 @@ void countCall(FaultTable& faults, std::string_view call) {
 
 DWORD errorFor(FaultTable& faults, std::string_view call) {
     auto fault = faults.armed.find(call);
-    if (fault == faults.armed.end())
-        return 0;
+    if (fault == faults.armed.end()) return 0;
     ArmedFault& armed = fault->second;
     if (armed.skip > 0) {
         --armed.skip;
         return 0;
     }
     DWORD error = armed.error;
-    if (armed.times > 0 && --armed.times == 0)
-        faults.armed.erase(fault);
+    if (armed.times > 0 && --armed.times == 0) faults.armed.erase(fault);
     return error;
 }
 
@@ -96,13 +94,14 @@ void FaultTable::noteCreateFile(const char16_t* name, DWORD access, DWORD shareM
                            templateFile != nullptr});
 }
 
-void FaultTable::noteKernelIoControl(DWORD code, const void* in, DWORD inSize, const void* out,
-                                     DWORD outSize, const DWORD* returned) {
+void FaultTable::noteKernelIoControl(DWORD code, const void* in, DWORD inSize, const void* out, DWORD outSize,
+                                     const DWORD* returned) {
     const auto* bytes = static_cast<const unsigned char*>(out);
     const bool zeroed =
         bytes == nullptr || std::all_of(bytes, bytes + outSize, [](unsigned char byte) { return byte == 0; });
     std::lock_guard lock(mutex);
-    kernelIoControls.push_back({code, in != nullptr, inSize, out != nullptr, outSize, zeroed, returned != nullptr});
+    kernelIoControls.push_back(
+        {code, in != nullptr, inSize, out != nullptr, outSize, zeroed, returned != nullptr});
 }
 
 // Installs the table before main runs.

@@ -25,8 +25,8 @@ std::u16string indexText(DWORD index) {
     return text;
 }
 
-void setStatus(std::vector<InjectedStatus>& statuses, std::u16string_view path,
-               std::u16string_view item, LONG status) {
+void setStatus(std::vector<InjectedStatus>& statuses, std::u16string_view path, std::u16string_view item,
+               LONG status) {
     std::erase_if(statuses, [&](const InjectedStatus& s) {
         return sameRegistryName(s.path, path) && sameRegistryName(s.item, item);
     });
@@ -148,8 +148,7 @@ void SimRegistry::failEnum(std::u16string_view path, DWORD index, LONG status) {
     setStatus(backend_->enumStatuses, path, indexText(index), status);
 }
 
-void SimRegistry::failQuery(std::u16string_view path, std::u16string_view valueName,
-                            LONG status) {
+void SimRegistry::failQuery(std::u16string_view path, std::u16string_view valueName, LONG status) {
     setStatus(backend_->queryStatuses, path, valueName, status);
 }
 

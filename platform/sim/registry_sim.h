@@ -28,8 +28,7 @@ public:
 
     // A driver key "Drivers\BuiltIn\<keyName>" declaring a serial port, with
     // no FRIENDLYNAME when `friendlyName` is null.
-    RegistryKey& addSerialPort(std::u16string_view keyName, DWORD index,
-                               const char16_t* friendlyName);
+    RegistryKey& addSerialPort(std::u16string_view keyName, DWORD index, const char16_t* friendlyName);
     // Drivers of a handheld that are not serial ports (their PREFIX is not
     // "COM"), and one without any PREFIX.
     void addOtherDrivers();

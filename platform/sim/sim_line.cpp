@@ -28,9 +28,9 @@ using Responder = std::function<void(SimLine&, const Bytes&)>;
 
 // When a ReadFile may return, from the COMMTIMEOUTS and the count asked for.
 struct ReadRule {
-    bool returnAtOnce = false;      // MAXDWORD, 0, 0
-    bool firstByteEnough = false;   // MAXDWORD, MAXDWORD, c
-    bool queuedEnough = false;      // MAXDWORD with other totals: bytes there at the start
+    bool returnAtOnce = false;     // MAXDWORD, 0, 0
+    bool firstByteEnough = false;  // MAXDWORD, MAXDWORD, c
+    bool queuedEnough = false;     // MAXDWORD with other totals: bytes there at the start
     std::optional<milliseconds> total;
     std::optional<milliseconds> interval;
 
@@ -46,10 +46,8 @@ struct ReadRule {
             rule.total = milliseconds(t.ReadTotalTimeoutConstant);
             return rule;
         }
-        uint64_t totalMs = uint64_t(t.ReadTotalTimeoutMultiplier) * count +
-                           t.ReadTotalTimeoutConstant;
-        if (totalMs != 0)
-            rule.total = milliseconds(totalMs);
+        uint64_t totalMs = uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
+        if (totalMs != 0) rule.total = milliseconds(totalMs);
         if (t.ReadIntervalTimeout == MAXDWORD)
             rule.queuedEnough = true;
         else if (t.ReadIntervalTimeout != 0)
@@ -58,19 +56,15 @@ struct ReadRule {
     }
 
     bool satisfied(size_t queued, DWORD count) const {
-        if (returnAtOnce)
-            return true;
-        if (firstByteEnough)
-            return queued > 0;
+        if (returnAtOnce) return true;
+        if (firstByteEnough) return queued > 0;
         return queued >= count;
     }
 
-    std::optional<Clock::time_point> deadline(Clock::time_point start,
-                                              Clock::time_point lastArrival,
+    std::optional<Clock::time_point> deadline(Clock::time_point start, Clock::time_point lastArrival,
                                               bool anyQueued) const {
         std::optional<Clock::time_point> end;
-        if (total)
-            end = start + *total;
+        if (total) end = start + *total;
         if (interval && anyQueued) {
             Clock::time_point gap = lastArrival + *interval;
             end = end ? std::min(*end, gap) : gap;
@@ -109,39 +103,31 @@ public:
 
     void close(uint64_t opening) {
         std::lock_guard lock(mutex_);
-        if (!open_ || opening != opening_)
-            return;
+        if (!open_ || opening != opening_) return;
         open_ = false;
         input_.clear();
         changed_.notify_all();
     }
 
     BOOL read(uint64_t opening, void* buffer, DWORD count, DWORD* done) {
-        if (done)
-            *done = 0;
+        if (done) *done = 0;
         std::unique_lock lock(mutex_);
-        if (!usable(opening))
-            return FALSE;
-        if (count == 0)
-            return TRUE;
-        if (!holdRead(lock, opening) || !awaitInput(lock, opening, count))
-            return FALSE;
+        if (!usable(opening)) return FALSE;
+        if (count == 0) return TRUE;
+        if (!holdRead(lock, opening) || !awaitInput(lock, opening, count)) return FALSE;
         DWORD taken = DWORD(std::min<size_t>(count, input_.size()));
         std::copy_n(input_.begin(), taken, static_cast<uint8_t*>(buffer));
         input_.erase(input_.begin(), input_.begin() + taken);
-        if (done)
-            *done = taken;
+        if (done) *done = taken;
         return TRUE;
     }
 
     BOOL write(uint64_t opening, const void* buffer, DWORD count, DWORD* done) {
-        if (done)
-            *done = 0;
+        if (done) *done = 0;
         DWORD delay = 0;
         {
             std::lock_guard lock(mutex_);
-            if (!usable(opening))
-                return FALSE;
+            if (!usable(opening)) return FALSE;
             writeCalls_.push_back(count);
             if (stalledWrites_ > 0) {
                 --stalledWrites_;
@@ -149,30 +135,25 @@ public:
             }
             delay = writeDelayMs_;
         }
-        if (delay)
-            std::this_thread::sleep_for(milliseconds(delay));
+        if (delay) std::this_thread::sleep_for(milliseconds(delay));
         const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
         Bytes sent(bytes, bytes + count);
         Responder responder;
         {
             std::lock_guard lock(mutex_);
-            if (!usable(opening))
-                return FALSE;
+            if (!usable(opening)) return FALSE;
             written_.insert(written_.end(), sent.begin(), sent.end());
             responder = responder_;
         }
-        if (done)
-            *done = count;
+        if (done) *done = count;
         // The instrument answers outside the lock: it calls deliver().
-        if (responder && !sent.empty())
-            responder(*this, sent);
+        if (responder && !sent.empty()) responder(*this, sent);
         return TRUE;
     }
 
     BOOL setupComm(uint64_t opening, DWORD inQueue, DWORD outQueue) {
         std::lock_guard lock(mutex_);
-        if (!usable(opening))
-            return FALSE;
+        if (!usable(opening)) return FALSE;
         inQueue_ = inQueue;
         outQueue_ = outQueue;
         return TRUE;
@@ -180,16 +161,14 @@ public:
 
     BOOL purge(uint64_t opening, DWORD flags) {
         std::lock_guard lock(mutex_);
-        if (!usable(opening))
-            return FALSE;
+        if (!usable(opening)) return FALSE;
         purgeCalls_.push_back(flags);
         constexpr DWORD kKnown = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
         if (flags & ~kKnown) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        if (flags & PURGE_RXCLEAR)
-            input_.clear();
+        if (flags & PURGE_RXCLEAR) input_.clear();
         if (flags & PURGE_RXABORT) {
             ++readAborts_;
             changed_.notify_all();
@@ -199,16 +178,14 @@ public:
 
     BOOL getState(uint64_t opening, DCB& dcb) {
         std::lock_guard lock(mutex_);
-        if (!usable(opening))
-            return FALSE;
+        if (!usable(opening)) return FALSE;
         dcb = dcb_;
         return TRUE;
     }
 
     BOOL setState(uint64_t opening, const DCB& dcb) {
         std::lock_guard lock(mutex_);
-        if (!usable(opening))
-            return FALSE;
+        if (!usable(opening)) return FALSE;
         if (!acceptable(dcb)) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
@@ -219,34 +196,31 @@ public:
 
     BOOL escape(uint64_t opening, DWORD function) {
         std::lock_guard lock(mutex_);
-        if (!usable(opening))
-            return FALSE;
+        if (!usable(opening)) return FALSE;
         escapeCalls_.push_back(function);
         switch (function) {
-        case SETDTR: dtr_ = true; return TRUE;
-        case CLRDTR: dtr_ = false; return TRUE;
-        case SETRTS: rts_ = true; return TRUE;
-        case CLRRTS: rts_ = false; return TRUE;
-        case SETXON:
-        case SETXOFF:
-        case SETBREAK:
-        case CLRBREAK: return TRUE;
-        default: SetLastError(ERROR_INVALID_PARAMETER); return FALSE;
+            case SETDTR: dtr_ = true; return TRUE;
+            case CLRDTR: dtr_ = false; return TRUE;
+            case SETRTS: rts_ = true; return TRUE;
+            case CLRRTS: rts_ = false; return TRUE;
+            case SETXON:
+            case SETXOFF:
+            case SETBREAK:
+            case CLRBREAK: return TRUE;
+            default: SetLastError(ERROR_INVALID_PARAMETER); return FALSE;
         }
     }
 
     BOOL getTimeouts(uint64_t opening, COMMTIMEOUTS& timeouts) {
         std::lock_guard lock(mutex_);
-        if (!usable(opening))
-            return FALSE;
+        if (!usable(opening)) return FALSE;
         timeouts = timeouts_;
         return TRUE;
     }
 
     BOOL setTimeouts(uint64_t opening, const COMMTIMEOUTS& timeouts) {
         std::lock_guard lock(mutex_);
-        if (!usable(opening))
-            return FALSE;
+        if (!usable(opening)) return FALSE;
         if (!isAcceptableTimeouts(timeouts)) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
@@ -257,10 +231,8 @@ public:
 
     BOOL clearError(uint64_t opening, DWORD* errors, COMSTAT* status) {
         std::lock_guard lock(mutex_);
-        if (!usable(opening))
-            return FALSE;
-        if (errors)
-            *errors = 0;
+        if (!usable(opening)) return FALSE;
+        if (errors) *errors = 0;
         if (status) {
             *status = COMSTAT{};
             status->cbInQue = DWORD(input_.size());
@@ -272,8 +244,7 @@ public:
 
     void deliver(const Bytes& bytes) override {
         std::lock_guard lock(mutex_);
-        if (!open_ || hungUp_)
-            return;
+        if (!open_ || hungUp_) return;
         input_.insert(input_.end(), bytes.begin(), bytes.end());
         changed_.notify_all();
     }
@@ -357,14 +328,12 @@ private:
     // A slow driver holds a read before it looks at the queue; false, with
     // the last error set, when a close, a hang-up or a purge ended the hold.
     bool holdRead(std::unique_lock<std::mutex>& lock, uint64_t opening) {
-        if (readDelayMs_ == 0)
-            return true;
+        if (readDelayMs_ == 0) return true;
         const uint64_t aborts = readAborts_;
         const Clock::time_point end = Clock::now() + milliseconds(readDelayMs_);
         while (Clock::now() < end) {
             changed_.wait_until(lock, end);
-            if (!usable(opening))
-                return false;
+            if (!usable(opening)) return false;
             if (readAborts_ != aborts) {
                 SetLastError(ERROR_OPERATION_ABORTED);
                 return false;
@@ -378,28 +347,24 @@ private:
     // hang-up or a purge.
     bool awaitInput(std::unique_lock<std::mutex>& lock, uint64_t opening, DWORD count) {
         const ReadRule rule = ReadRule::from(timeouts_, count);
-        if (rule.queuedEnough && !input_.empty())
-            return true;
+        if (rule.queuedEnough && !input_.empty()) return true;
         const uint64_t aborts = readAborts_;
         const Clock::time_point start = Clock::now();
         Clock::time_point lastArrival = start;
         size_t seen = input_.size();
         while (!rule.satisfied(input_.size(), count)) {
             auto deadline = rule.deadline(start, lastArrival, !input_.empty());
-            if (deadline && Clock::now() >= *deadline)
-                break;
+            if (deadline && Clock::now() >= *deadline) break;
             if (deadline)
                 changed_.wait_until(lock, *deadline);
             else
                 changed_.wait(lock);
-            if (!usable(opening))
-                return false;
+            if (!usable(opening)) return false;
             if (readAborts_ != aborts) {
                 SetLastError(ERROR_OPERATION_ABORTED);
                 return false;
             }
-            if (input_.size() > seen)
-                lastArrival = Clock::now();
+            if (input_.size() > seen) lastArrival = Clock::now();
             seen = input_.size();
         }
         return true;
@@ -460,12 +425,8 @@ public:
     BOOL getState(DCB& dcb) override { return line_->getState(opening_, dcb); }
     BOOL setState(const DCB& dcb) override { return line_->setState(opening_, dcb); }
     BOOL escape(DWORD function) override { return line_->escape(opening_, function); }
-    BOOL getTimeouts(COMMTIMEOUTS& timeouts) override {
-        return line_->getTimeouts(opening_, timeouts);
-    }
-    BOOL setTimeouts(const COMMTIMEOUTS& timeouts) override {
-        return line_->setTimeouts(opening_, timeouts);
-    }
+    BOOL getTimeouts(COMMTIMEOUTS& timeouts) override { return line_->getTimeouts(opening_, timeouts); }
+    BOOL setTimeouts(const COMMTIMEOUTS& timeouts) override { return line_->setTimeouts(opening_, timeouts); }
     BOOL clearError(DWORD* errors, COMSTAT* status) override {
         return line_->clearError(opening_, errors, status);
     }
@@ -497,8 +458,7 @@ std::shared_ptr<SimLineImpl> findLine(std::u16string_view name) {
     LineRegistry& lines = registry();
     std::lock_guard lock(lines.mutex);
     for (const auto& line : lines.lines)
-        if (sameDeviceName(line->name(), name))
-            return line;
+        if (sameDeviceName(line->name(), name)) return line;
     return nullptr;
 }
 
@@ -509,8 +469,7 @@ std::shared_ptr<Device> openSimDevice(std::u16string_view name, DWORD& error) {
         return nullptr;
     }
     std::optional<uint64_t> opening = line->open(error);
-    if (!opening)
-        return nullptr;
+    if (!opening) return nullptr;
     return std::make_shared<SimDevice>(line, *opening);
 }
 
@@ -541,16 +500,12 @@ std::shared_ptr<SimLine> addLine(const std::u16string& name) {
     {
         std::lock_guard lock(lines.mutex);
         for (auto& registered : lines.lines)
-            if (sameDeviceName(registered->name(), name))
-                replaced = std::exchange(registered, line);
-        if (!replaced)
-            lines.lines.push_back(line);
+            if (sameDeviceName(registered->name(), name)) replaced = std::exchange(registered, line);
+        if (!replaced) lines.lines.push_back(line);
     }
-    if (replaced)
-        replaced->forget();
+    if (replaced) replaced->forget();
     // Outside our lock: the host calls the opener under its own.
-    if (!lines.openerInstalled.exchange(true))
-        setDeviceOpener(openSimDevice);
+    if (!lines.openerInstalled.exchange(true)) setDeviceOpener(openSimDevice);
     return line;
 }
 
@@ -563,10 +518,8 @@ void forgetLines() {
         std::lock_guard lock(lines.mutex);
         forgotten.swap(lines.lines);
     }
-    for (const auto& line : forgotten)
-        line->forget();
-    if (lines.openerInstalled.exchange(false))
-        setDeviceOpener(nullptr);
+    for (const auto& line : forgotten) line->forget();
+    if (lines.openerInstalled.exchange(false)) setDeviceOpener(nullptr);
 }
 
 }  // namespace detail

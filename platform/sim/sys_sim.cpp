@@ -277,7 +277,8 @@ private:
 SimSystem::SimSystem() : services_(std::make_unique<Services>()) {
     setSystemServices(services_.get());
     Services* services = services_.get();
-    setDeviceOpener([services](std::u16string_view name, DWORD& error) { return services->open(name, error); });
+    setDeviceOpener(
+        [services](std::u16string_view name, DWORD& error) { return services->open(name, error); });
 }
 
 SimSystem::~SimSystem() {
@@ -293,10 +294,10 @@ T locked(const SimState& state, T SimState::*field) {
 }
 }  // namespace
 
-#define SIM_SET(field, value)                           \
-    do {                                                \
-        std::lock_guard lock(services_->state->mutex);  \
-        services_->state->field = value;                \
+#define SIM_SET(field, value)                          \
+    do {                                               \
+        std::lock_guard lock(services_->state->mutex); \
+        services_->state->field = value;               \
     } while (0)
 
 void SimSystem::setCounterFrequency(LONGLONG ticksPerSecond) { SIM_SET(frequency, ticksPerSecond); }
@@ -335,7 +336,9 @@ uint32_t SimSystem::register32(size_t offset) const {
     return value;
 }
 uint8_t SimSystem::register8(size_t offset) const { return services_->state->memory.block()[offset]; }
-void SimSystem::setRegister32(size_t offset, uint32_t value) { std::memcpy(block() + offset, &value, sizeof value); }
+void SimSystem::setRegister32(size_t offset, uint32_t value) {
+    std::memcpy(block() + offset, &value, sizeof value);
+}
 void SimSystem::setRegister8(size_t offset, uint8_t value) { block()[offset] = value; }
 void SimSystem::placeAcrossInaccessiblePage(size_t inaccessibleBytes) {
     std::lock_guard lock(services_->state->mutex);
@@ -350,7 +353,9 @@ void SimSystem::keepOnWrite(size_t offset, uint32_t kept) {
 }
 
 void SimSystem::setPlaySoundResult(BOOL result) { SIM_SET(playSoundResult, result); }
-std::vector<SoundCall> SimSystem::soundCalls() const { return locked(*services_->state, &SimState::soundCalls); }
+std::vector<SoundCall> SimSystem::soundCalls() const {
+    return locked(*services_->state, &SimState::soundCalls);
+}
 
 void SimSystem::setGetVolumeReply(MMRESULT result, std::optional<DWORD> written) {
     SIM_SET(getVolumeResult, result);
@@ -364,11 +369,15 @@ std::vector<DWORD> SimSystem::setVolumeCalls() const {
 
 void SimSystem::removeDriver() { SIM_SET(driverPresent, false); }
 void SimSystem::refuseDriverCodes() { SIM_SET(driverRefuses, true); }
-std::vector<DWORD> SimSystem::driverCodes() const { return locked(*services_->state, &SimState::driverCodes); }
+std::vector<DWORD> SimSystem::driverCodes() const {
+    return locked(*services_->state, &SimState::driverCodes);
+}
 bool SimSystem::driverGotBuffers() const { return locked(*services_->state, &SimState::driverGotBuffers); }
 int SimSystem::driverOpens() const { return locked(*services_->state, &SimState::driverOpens); }
 int SimSystem::driverCloses() const { return locked(*services_->state, &SimState::driverCloses); }
-void SimSystem::onDriverCode(std::function<void(DWORD)> observer) { SIM_SET(driverCodeObserver, std::move(observer)); }
+void SimSystem::onDriverCode(std::function<void(DWORD)> observer) {
+    SIM_SET(driverCodeObserver, std::move(observer));
+}
 
 #undef SIM_SET
 

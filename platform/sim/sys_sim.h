@@ -24,7 +24,7 @@ struct RegisterAccess {
     intptr_t offset;  // from the start of the register block
     unsigned width;   // bytes: 4 or 1
     bool write;
-    uint32_t value;   // read or written
+    uint32_t value;  // read or written
     bool operator==(const RegisterAccess&) const = default;
 };
 

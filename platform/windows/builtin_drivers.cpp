@@ -57,7 +57,8 @@ std::wstring readString(HKEY key, const WCHAR* valueName) {
     WCHAR text[kNameUnits] = {};
     DWORD size = sizeof text - sizeof(WCHAR);
     DWORD type = 0;
-    if (RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ)) {
         return {};
     }
@@ -67,7 +68,8 @@ std::wstring readString(HKEY key, const WCHAR* valueName) {
 std::wstring subKeyName(HKEY key, DWORD index) {
     WCHAR name[kNameUnits];
     DWORD units = kNameUnits;
-    if (RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return {};
+    if (RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return {};
     return name;
 }
 
@@ -92,7 +94,8 @@ std::wstring deviceFriendlyName(const std::wstring& comName) {
     std::wstring friendly;
     visitSubKeys(tree, 3, [&](HKEY instance) {
         HKEY parameters = nullptr;
-        if (RegOpenKeyExW(instance, L"Device Parameters", 0, KEY_READ, &parameters) != ERROR_SUCCESS) return false;
+        if (RegOpenKeyExW(instance, L"Device Parameters", 0, KEY_READ, &parameters) != ERROR_SUCCESS)
+            return false;
         const bool match = _wcsicmp(readString(parameters, L"PortName").c_str(), comName.c_str()) == 0;
         RegCloseKey(parameters);
         if (match) friendly = readString(instance, L"FriendlyName");
@@ -124,7 +127,8 @@ std::vector<ComPort> desktopComPorts() {
         WCHAR com[kNameUnits] = {};
         DWORD comSize = sizeof com - sizeof(WCHAR);
         DWORD type = 0;
-        LONG status = RegEnumValueW(map, i, device, &deviceUnits, nullptr, &type, reinterpret_cast<BYTE*>(com), &comSize);
+        LONG status = RegEnumValueW(map, i, device, &deviceUnits, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(com), &comSize);
         if (status == ERROR_NO_MORE_ITEMS) break;
         DWORD index = 0;
         if (status != ERROR_SUCCESS || type != REG_SZ || !parseComName(com, index)) continue;
@@ -132,7 +136,8 @@ std::vector<ComPort> desktopComPorts() {
         ports.push_back({index, friendly.empty() ? std::wstring(device) : friendly});
     }
     RegCloseKey(map);
-    std::sort(ports.begin(), ports.end(), [](const ComPort& a, const ComPort& b) { return a.index < b.index; });
+    std::sort(ports.begin(), ports.end(),
+              [](const ComPort& a, const ComPort& b) { return a.index < b.index; });
     return ports;
 }
 
@@ -163,7 +168,8 @@ LONG copyValue(const void* data, DWORD size, DWORD type, LPDWORD typeOut, LPBYTE
 LONG queryDriverValue(const ComPort& port, const WCHAR* name, LPDWORD type, LPBYTE data, LPDWORD size) {
     if (name == nullptr) return ERROR_FILE_NOT_FOUND;
     if (_wcsicmp(name, L"PREFIX") == 0) return copyValue(L"COM", 4 * sizeof(WCHAR), REG_SZ, type, data, size);
-    if (_wcsicmp(name, L"INDEX") == 0) return copyValue(&port.index, sizeof port.index, REG_DWORD, type, data, size);
+    if (_wcsicmp(name, L"INDEX") == 0)
+        return copyValue(&port.index, sizeof port.index, REG_DWORD, type, data, size);
     if (_wcsicmp(name, L"FRIENDLYNAME") == 0) {
         const DWORD bytes = static_cast<DWORD>((port.friendlyName.size() + 1) * sizeof(WCHAR));
         return copyValue(port.friendlyName.c_str(), bytes, REG_SZ, type, data, size);
@@ -183,7 +189,8 @@ BOOL WINAPI CeGetVersionExW(LPOSVERSIONINFOW version) {
 
 LONG WINAPI CeRegOpenKeyExW(HKEY parent, LPCWSTR name, DWORD options, REGSAM access, PHKEY result) {
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
-    const bool wantsList = parent == HKEY_LOCAL_MACHINE && name != nullptr && _wcsicmp(name, kBuiltInPath) == 0;
+    const bool wantsList =
+        parent == HKEY_LOCAL_MACHINE && name != nullptr && _wcsicmp(name, kBuiltInPath) == 0;
     if (wantsList) {
         std::vector<ComPort> ports = desktopComPorts();
         std::lock_guard<std::mutex> lock(openKeysLock);
@@ -200,11 +207,12 @@ LONG WINAPI CeRegOpenKeyExW(HKEY parent, LPCWSTR name, DWORD options, REGSAM acc
     return RegOpenKeyExW(parent, name, options, access, result);
 }
 
-LONG WINAPI CeRegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD units, LPDWORD reserved, LPWSTR keyClass,
-                            LPDWORD classUnits, PFILETIME written) {
+LONG WINAPI CeRegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD units, LPDWORD reserved,
+                            LPWSTR keyClass, LPDWORD classUnits, PFILETIME written) {
     std::lock_guard<std::mutex> lock(openKeysLock);
     const BuiltInKey* list = builtInKey(key);
-    if (list == nullptr) return RegEnumKeyExW(key, index, name, units, reserved, keyClass, classUnits, written);
+    if (list == nullptr)
+        return RegEnumKeyExW(key, index, name, units, reserved, keyClass, classUnits, written);
     if (name == nullptr || units == nullptr) return ERROR_INVALID_PARAMETER;
     if (list->isDriver || index >= list->ports.size()) return ERROR_NO_MORE_ITEMS;
     const std::wstring keyName = driverKeyName(list->ports[index]);
@@ -215,7 +223,8 @@ LONG WINAPI CeRegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD units, L
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI CeRegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
+LONG WINAPI CeRegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                               LPDWORD size) {
     std::lock_guard<std::mutex> lock(openKeysLock);
     const BuiltInKey* opened = builtInKey(key);
     if (opened == nullptr) return RegQueryValueExW(key, name, reserved, type, data, size);

@@ -15,7 +15,8 @@ template <size_t N>
 void readProcessorString(HKEY key, const WCHAR* valueName, WCHAR (&field)[N]) {
     DWORD size = sizeof field - sizeof(WCHAR);
     DWORD type = 0;
-    if (RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(field), &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(field), &size) !=
+            ERROR_SUCCESS ||
         type != REG_SZ) {
         field[0] = 0;
     }

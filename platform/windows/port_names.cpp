@@ -23,8 +23,9 @@ std::wstring comNumber(const WCHAR* name) {
 
 }  // namespace
 
-extern "C" HANDLE WINAPI CeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                       DWORD disposition, DWORD flags, HANDLE templateFile) {
+extern "C" HANDLE WINAPI CeCreateFileW(LPCWSTR name, DWORD access, DWORD share,
+                                       LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                       HANDLE templateFile) {
     const std::wstring digits = comNumber(name);
     if (digits.empty()) return CreateFileW(name, access, share, security, disposition, flags, templateFile);
     const std::wstring device = L"\\\\.\\COM" + digits;

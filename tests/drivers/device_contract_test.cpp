@@ -57,10 +57,10 @@ public:
 
     std::string lacks(Capability capability) const {
         switch (capability) {
-        case Capability::ModemLines: return "real port pair has no modem lines wired between its ports";
-        case Capability::HangUp:
-            return "real port pair has no hang-up: the near line stays when the far port closes";
-        case Capability::Framing: return {};
+            case Capability::ModemLines: return "real port pair has no modem lines wired between its ports";
+            case Capability::HangUp:
+                return "real port pair has no hang-up: the near line stays when the far port closes";
+            case Capability::Framing: return {};
         }
         return {};
     }
@@ -70,8 +70,10 @@ public:
         const Clock::time_point start = Clock::now();
         while (sent < bytes.size() && millisecondsSince(start) < kSettleMs) {
             const ssize_t n = ::write(far_, bytes.data() + sent, bytes.size() - sent);
-            if (n > 0) sent += static_cast<size_t>(n);
-            else waitFor(POLLOUT);
+            if (n > 0)
+                sent += static_cast<size_t>(n);
+            else
+                waitFor(POLLOUT);
         }
         ASSERT_EQ(sent, bytes.size());
         tcdrain(far_);
@@ -83,8 +85,10 @@ public:
         while (got.size() < count && millisecondsSince(start) < milliseconds) {
             uint8_t buffer[256];
             const ssize_t n = ::read(far_, buffer, sizeof buffer);
-            if (n > 0) got.insert(got.end(), buffer, buffer + n);
-            else waitFor(POLLIN);
+            if (n > 0)
+                got.insert(got.end(), buffer, buffer + n);
+            else
+                waitFor(POLLIN);
         }
         return got;
     }

@@ -104,8 +104,10 @@ public:
         while (got.size() < count && Clock::now() - start < std::chrono::milliseconds(ms)) {
             char buffer[256];
             const ssize_t n = read(fd_, buffer, sizeof buffer);
-            if (n > 0) got.append(buffer, size_t(n));
-            else sleepMs(5);
+            if (n > 0)
+                got.append(buffer, size_t(n));
+            else
+                sleepMs(5);
         }
         return got;
     }
@@ -164,7 +166,8 @@ HANDLE openCom1() {
 class RealDriver : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(kPort.empty() || kFar.empty() || kSim.empty()) << "DRIVER_PORT, DRIVER_FAR_PORT, DRIVER_SIM";
+        ASSERT_FALSE(kPort.empty() || kFar.empty() || kSim.empty())
+            << "DRIVER_PORT, DRIVER_FAR_PORT, DRIVER_SIM";
         ASSERT_TRUE(kKind == "uart" || kKind == "ftdi") << "DRIVER_KIND: " << kKind;
         ASSERT_EQ(0, access(kPort.c_str(), F_OK)) << kPort;
         ASSERT_EQ(0, access(kFar.c_str(), F_OK)) << kFar;
@@ -300,7 +303,7 @@ TEST_F(RealDevice, PurgeDropsQueuedInput) {
 // The node is opened to everyone for the while, so that only TIOCEXCL can
 // refuse it.
 int openAsNobody(const std::string& path) {
-    struct stat before{};
+    struct stat before {};
     if (stat(path.c_str(), &before) != 0 || chmod(path.c_str(), 0666) != 0) return -1;
     const pid_t child = fork();
     if (child == 0) {
@@ -511,7 +514,11 @@ TEST_F(RealExchange, EveryFamilyExchanges) {
     };
     const Case cases[] = {
         {InstrumentFamily::QTVv1, "QTVv1", {0xAA, 0x41, 0x42, 0x33}, {0x41, 0x42, 0x33}, 3},
-        {InstrumentFamily::QTVv2, "QTVv2", {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21}, {0x80, 0xF0, 0x10, 0x02, 0xE0}, 7},
+        {InstrumentFamily::QTVv2,
+         "QTVv2",
+         {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21},
+         {0x80, 0xF0, 0x10, 0x02, 0xE0},
+         7},
         {InstrumentFamily::KELT3B, "KELT3B", {0x41, 0x42, 0x4B}, {0x5A, 0xA5}, 12},
         {InstrumentFamily::VX9, "VX9", {0x41, 0x42}, {0x00, 0x01, 0x02}, 13},
     };
@@ -542,7 +549,8 @@ TEST(RealDiscovery, ListsBothPortsAndTheAdaptersIdentity) {
         uart = uart || port.path == "/dev/ttyS1";
         if (port.path == "/dev/ttyUSB0") {
             usb = true;
-            EXPECT_NE(std::string::npos, port.description.product.find("QEMU USB SERIAL")) << port.description.product;
+            EXPECT_NE(std::string::npos, port.description.product.find("QEMU USB SERIAL"))
+                << port.description.product;
             EXPECT_NE(std::string::npos, port.description.product.find("QEMU")) << port.description.product;
             EXPECT_EQ("TVX0001", port.description.serialNumber);
         }
@@ -628,7 +636,8 @@ TEST_F(Unplug, ExchangeEndsAtOnceWithDeviceNotConnectedAndReplugKeepsTheComName)
         const auto ended = Clock::now();
         unplug.join();
         EXPECT_LT(ended - unpluggedAt, timeout / 2);
-        EXPECT_EQ(ResultCode(ERROR_DEVICE_NOT_CONNECTED), sendMessage(index, command.data(), int32_t(command.size())));
+        EXPECT_EQ(ResultCode(ERROR_DEVICE_NOT_CONNECTED),
+                  sendMessage(index, command.data(), int32_t(command.size())));
         EXPECT_TRUE(closePort(index));
     }
     EXPECT_TRUE(waitFor(kPort, false, 3000)) << kPort << " still there";

@@ -58,9 +58,9 @@ public:
     const char16_t* unknownName() const { return u"COM5:"; }
     std::string lacks(Capability capability) const {
         switch (capability) {
-        case Capability::ModemLines: return "pty has no modem lines";
-        case Capability::Framing: return "pty keeps no character size or parity";
-        case Capability::HangUp: return {};
+            case Capability::ModemLines: return "pty has no modem lines";
+            case Capability::Framing: return "pty keeps no character size or parity";
+            case Capability::HangUp: return {};
         }
         return {};
     }

@@ -12,8 +12,7 @@
 class FakeSysfs {
 public:
     FakeSysfs() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "fake-sysfs-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "fake-sysfs-XXXXXX").string();
         root_ = mkdtemp(pattern.data());
         std::filesystem::create_directories(root_ / "class" / "tty");
         std::filesystem::create_directories(root_ / "bus" / "usb-serial");
@@ -60,8 +59,7 @@ public:
         addTty(name, port);
     }
 
-    void addUsbSerial(const std::string& name, const std::string& maker,
-                      const std::string& product) {
+    void addUsbSerial(const std::string& name, const std::string& maker, const std::string& product) {
         plugUsbSerial(name, UsbAdapter{maker, product, "", "1-" + name});
     }
 
@@ -80,8 +78,7 @@ public:
         std::filesystem::path device = root_ / "devices" / "platform" / "serial8250";
         std::filesystem::create_directories(device);
         if (!std::filesystem::exists(device / "subsystem")) {
-            std::filesystem::create_directory_symlink(root_ / "bus" / "platform",
-                                                      device / "subsystem");
+            std::filesystem::create_directory_symlink(root_ / "bus" / "platform", device / "subsystem");
         }
         addTty(name, device);
         write(root_ / "class" / "tty" / name / "type", type);

@@ -231,8 +231,8 @@ TEST(HostLastError, IsKeptPerThread) {
 TEST(HostMessageBox, WritesOneLineAndAnswersOk) {
     wince::sim::reset();
     testing::internal::CaptureStderr();
-    const int answer = MessageBoxW(nullptr, u"Erreur SetCommState \u00e9", u"InitialiserRS232",
-                                   MB_OK | MB_ICONHAND);
+    const int answer =
+        MessageBoxW(nullptr, u"Erreur SetCommState \u00e9", u"InitialiserRS232", MB_OK | MB_ICONHAND);
     const std::string output = testing::internal::GetCapturedStderr();
     EXPECT_EQ(answer, IDOK);
     EXPECT_EQ(output, "InitialiserRS232: Erreur SetCommState \xc3\xa9\n");

@@ -50,8 +50,8 @@ bool canRunAsOtherUser() {
 int openAsNobody(const std::string& path) {
     const pid_t child = fork();
     if (child == 0) {
-        execl("/usr/bin/setpriv", "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-              "sh", "-c", "exec 3<>\"$0\"", path.c_str(), static_cast<char*>(nullptr));
+        execl("/usr/bin/setpriv", "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "sh",
+              "-c", "exec 3<>\"$0\"", path.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -96,8 +96,10 @@ protected:
             waitpid(sleeper, nullptr, 0);
         }
         std::filesystem::remove_all(lockFolder);
-        if (previousLockFolder.empty()) unsetenv("WINCE_LOCK_DIR");
-        else setenv("WINCE_LOCK_DIR", previousLockFolder.c_str(), 1);
+        if (previousLockFolder.empty())
+            unsetenv("WINCE_LOCK_DIR");
+        else
+            setenv("WINCE_LOCK_DIR", previousLockFolder.c_str(), 1);
     }
 
     void closePort() {
@@ -144,8 +146,8 @@ TEST_F(HostTtyLocks, LiveLockFileOfAnotherProcessRefusesTheOpenAsInUse) {
 
 TEST_F(HostTtyLocks, StaleLockFileIsReplaced) {
     closePort();
-    for (const std::string& stale : {hdbLock(endedProcess()), std::string("garbage\n"),
-                                     std::string(""), hdbLock(getpid())}) {
+    for (const std::string& stale :
+         {hdbLock(endedProcess()), std::string("garbage\n"), std::string(""), hdbLock(getpid())}) {
         writeFile(lockPath, stale);
         port = openPort(u"COM7:");
         ASSERT_NE(port, INVALID_HANDLE_VALUE) << "lock file \"" << stale << "\": " << GetLastError();
@@ -178,8 +180,7 @@ TEST_F(HostTty, OtherUsersCannotOpenThePortWhileItIsOpen) {
     EXPECT_NE(openAsNobody(terminal.slavePath), 0) << "a program without flock opened the port";
     ASSERT_TRUE(CloseHandle(port));
     port = INVALID_HANDLE_VALUE;
-    EXPECT_EQ(openAsNobody(terminal.slavePath), 0)
-        << "the port stayed closed to others after it was closed";
+    EXPECT_EQ(openAsNobody(terminal.slavePath), 0) << "the port stayed closed to others after it was closed";
 }
 
 TEST_F(HostTty, RefusedOpenTellsTheHostPathAndWhy) {

@@ -43,8 +43,7 @@ inline const std::string& deviceFolder() {
         path = "/tmp/wince-host-test-" + std::to_string(getpid());
         mkdir(path.c_str(), 0700);
         std::atexit(removeFolder);
-        const std::string mapping =
-            "COM7:=" + path + "/com7,com8=/dev/null,COM9:=" + path + "/gone";
+        const std::string mapping = "COM7:=" + path + "/com7,com8=/dev/null,COM9:=" + path + "/gone";
         wince::installPortMap(std::make_shared<wince::PortMap>(wince::PortMap::parse(mapping)));
     }
     return path;
@@ -134,8 +133,8 @@ protected:
 
     void setTimeouts(DWORD interval, DWORD multiplier, DWORD constant, DWORD writeMultiplier = 0,
                      DWORD writeConstant = 0) {
-        ASSERT_TRUE(line_checks::setTimeouts(port, interval, multiplier, constant, writeMultiplier,
-                                             writeConstant));
+        ASSERT_TRUE(
+            line_checks::setTimeouts(port, interval, multiplier, constant, writeMultiplier, writeConstant));
     }
 
     PseudoTerminal terminal;

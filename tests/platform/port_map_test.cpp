@@ -23,12 +23,14 @@ using wince::PortMap;
 
 std::vector<std::string> rejectionLines(const PortMap& map) {
     std::vector<std::string> lines;
-    for (const PortMap::Rejection& rejection : map.rejections()) lines.push_back(wince::rejectionLine(rejection));
+    for (const PortMap::Rejection& rejection : map.rejections())
+        lines.push_back(wince::rejectionLine(rejection));
     return lines;
 }
 
 TEST(PortMapParse, MapsNamesToPathsAsWritten) {
-    const PortMap map = PortMap::parse("COM1:=/dev/ttyUSB0,com3=/dev/pts/4,OBX0:=/tmp/a=b,, COM2:=/dev/x y ,");
+    const PortMap map =
+        PortMap::parse("COM1:=/dev/ttyUSB0,com3=/dev/pts/4,OBX0:=/tmp/a=b,, COM2:=/dev/x y ,");
     EXPECT_TRUE(map.given());
     EXPECT_TRUE(map.rejections().empty());
     ASSERT_EQ(map.entries().size(), 4u);
@@ -54,15 +56,16 @@ TEST(PortMapParse, MalformedEntriesAreNamedWithTheirReasonAndTheRestStillMap) {
     const PortMap map = PortMap::parse(
         "COM1:/dev/ttyUSB0,=/dev/ttyUSB1,COM2:=,COM99999:=/dev/a,COM100000=/dev/b,"
         "COM3:=/dev/ttyUSB3,FARTOOLONGNAME:=/dev/c,COM4=/dev/ttyUSB4");
-    EXPECT_EQ(rejectionLines(map), (std::vector<std::string>{
-                                       "WINCE_DEVICES: ignoring \"COM1:/dev/ttyUSB0\": no '=' between the name and the path",
-                                       "WINCE_DEVICES: ignoring \"=/dev/ttyUSB1\": the name is empty",
-                                       "WINCE_DEVICES: ignoring \"COM2:=\": the path is empty",
-                                       "WINCE_DEVICES: ignoring \"COM100000=/dev/b\": the name COM100000: is longer "
-                                       "than 9 characters",
-                                       "WINCE_DEVICES: ignoring \"FARTOOLONGNAME:=/dev/c\": the name FARTOOLONGNAME: "
-                                       "is longer than 9 characters",
-                                   }));
+    EXPECT_EQ(rejectionLines(map),
+              (std::vector<std::string>{
+                  "WINCE_DEVICES: ignoring \"COM1:/dev/ttyUSB0\": no '=' between the name and the path",
+                  "WINCE_DEVICES: ignoring \"=/dev/ttyUSB1\": the name is empty",
+                  "WINCE_DEVICES: ignoring \"COM2:=\": the path is empty",
+                  "WINCE_DEVICES: ignoring \"COM100000=/dev/b\": the name COM100000: is longer "
+                  "than 9 characters",
+                  "WINCE_DEVICES: ignoring \"FARTOOLONGNAME:=/dev/c\": the name FARTOOLONGNAME: "
+                  "is longer than 9 characters",
+              }));
     ASSERT_EQ(map.entries().size(), 3u);
     EXPECT_EQ(map.pathFor(u"COM99999:"), "/dev/a");  // the longest name that fits
     EXPECT_EQ(map.pathFor(u"COM3:"), "/dev/ttyUSB3");
@@ -73,7 +76,8 @@ TEST(PortMapParse, MalformedEntriesAreNamedWithTheirReasonAndTheRestStillMap) {
     // The entry is shown on one line whatever it holds.
     EXPECT_EQ(rejectionLines(PortMap::parse("COM5:\n\n\n\n\n=/x,\tCOM6:/y\x7f")),
               (std::vector<std::string>{
-                  "WINCE_DEVICES: ignoring \"COM5:\\x0A\\x0A\\x0A\\x0A\\x0A=/x\": the name COM5:\\x0A\\x0A\\x0A\\x0A"
+                  "WINCE_DEVICES: ignoring \"COM5:\\x0A\\x0A\\x0A\\x0A\\x0A=/x\": the name "
+                  "COM5:\\x0A\\x0A\\x0A\\x0A"
                   "\\x0A: is longer than 9 characters",
                   "WINCE_DEVICES: ignoring \"\\x09COM6:/y\\x7F\": no '=' between the name and the path",
               }));
@@ -81,11 +85,12 @@ TEST(PortMapParse, MalformedEntriesAreNamedWithTheirReasonAndTheRestStillMap) {
 
 TEST(PortMapParse, TheFirstEntryOfANameCountsAndLaterOnesAreReported) {
     const PortMap map = PortMap::parse("COM1:=/dev/a,com1=/dev/b,COM2:=,COM1:=/dev/c,Com2=/dev/d");
-    EXPECT_EQ(rejectionLines(map), (std::vector<std::string>{
-                                       "WINCE_DEVICES: ignoring \"com1=/dev/b\": com1: is already mapped by an earlier entry",
-                                       "WINCE_DEVICES: ignoring \"COM2:=\": the path is empty",
-                                       "WINCE_DEVICES: ignoring \"COM1:=/dev/c\": COM1: is already mapped by an earlier entry",
-                                   }));
+    EXPECT_EQ(rejectionLines(map),
+              (std::vector<std::string>{
+                  "WINCE_DEVICES: ignoring \"com1=/dev/b\": com1: is already mapped by an earlier entry",
+                  "WINCE_DEVICES: ignoring \"COM2:=\": the path is empty",
+                  "WINCE_DEVICES: ignoring \"COM1:=/dev/c\": COM1: is already mapped by an earlier entry",
+              }));
     EXPECT_EQ(map.pathFor(u"COM1:"), "/dev/a");
     // An entry that was refused maps nothing, so a later one of its name does.
     EXPECT_EQ(map.pathFor(u"COM2:"), "/dev/d");
@@ -101,7 +106,8 @@ std::vector<std::u16string> listedDriverKeys() {
     std::vector<std::u16string> names;
     WCHAR name[64];
     DWORD units = 64;
-    for (DWORD i = 0; RegEnumKeyExW(builtIn, i, name, &units, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    for (DWORD i = 0;
+         RegEnumKeyExW(builtIn, i, name, &units, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++i, units = 64) {
         names.push_back(name);
     }
@@ -158,7 +164,8 @@ TEST_F(InstalledPortMap, OpenerAndPortListAnswerFromTheInstalledMap) {
 // however often ports are opened and listed.
 TEST(PortMapFromEnvironment, ReadOnFirstUseAndRefusedEntriesToldOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const std::string file = (std::filesystem::temp_directory_path() / ("port-map-env-" + std::to_string(getpid()))).string();
+    const std::string file =
+        (std::filesystem::temp_directory_path() / ("port-map-env-" + std::to_string(getpid()))).string();
     std::ofstream(file).put('\n');
     EXPECT_EXIT(
         {

@@ -23,8 +23,7 @@ protected:
 
     HKEY openBuiltIn() {
         HKEY key = nullptr;
-        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn", 0, KEY_READ, &key),
-                  ERROR_SUCCESS);
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn", 0, KEY_READ, &key), ERROR_SUCCESS);
         return key;
     }
 
@@ -33,15 +32,12 @@ protected:
 
 TEST_F(RegistryCalls, OpensKeysByPathWithoutRegardToCase) {
     HKEY builtIn = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"DRIVERS\\builtin", 0, KEY_READ, &builtIn),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"DRIVERS\\builtin", 0, KEY_READ, &builtIn), ERROR_SUCCESS);
     HKEY driver = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(builtIn, u"serial1", 0, KEY_ENUMERATE_SUB_KEYS, &driver),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(builtIn, u"serial1", 0, KEY_ENUMERATE_SUB_KEYS, &driver), ERROR_SUCCESS);
     DWORD index = 0;
     DWORD size = sizeof(index);
-    EXPECT_EQ(RegQueryValueExW(driver, u"INDEX", nullptr, nullptr, reinterpret_cast<BYTE*>(&index),
-                               &size),
+    EXPECT_EQ(RegQueryValueExW(driver, u"INDEX", nullptr, nullptr, reinterpret_cast<BYTE*>(&index), &size),
               ERROR_SUCCESS);
     EXPECT_EQ(index, 1u);
     EXPECT_EQ(RegCloseKey(driver), ERROR_SUCCESS);
@@ -64,8 +60,7 @@ TEST_F(RegistryCalls, EnumeratesSubKeysInOrderThenReportsNoMoreItems) {
     EXPECT_EQ(names, (std::vector<std::u16string>{u"Serial1", u"Serial2"}));
 
     DWORD units = 7;  // "Serial1" needs 8 with its terminator
-    EXPECT_EQ(RegEnumKeyExW(builtIn, 0, name, &units, nullptr, nullptr, nullptr, nullptr),
-              ERROR_MORE_DATA);
+    EXPECT_EQ(RegEnumKeyExW(builtIn, 0, name, &units, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
     RegCloseKey(builtIn);
 }
 
@@ -76,8 +71,7 @@ TEST_F(RegistryCalls, ValueLargerThanItsBufferIsMoreDataWithItsSize) {
     WCHAR text[4] = {u'x', u'x', u'x', u'x'};
     DWORD size = 6;
     DWORD type = 0;
-    EXPECT_EQ(RegQueryValueExW(driver, u"FriendlyName", nullptr, &type,
-                               reinterpret_cast<BYTE*>(text), &size),
+    EXPECT_EQ(RegQueryValueExW(driver, u"FriendlyName", nullptr, &type, reinterpret_cast<BYTE*>(text), &size),
               ERROR_MORE_DATA);
     EXPECT_EQ(size, sizeof(u"First port"));
     EXPECT_EQ(type, REG_SZ);
@@ -85,8 +79,7 @@ TEST_F(RegistryCalls, ValueLargerThanItsBufferIsMoreDataWithItsSize) {
     EXPECT_EQ(std::u16string(text, 4), u"Firx");
 
     size = 0;
-    EXPECT_EQ(RegQueryValueExW(driver, u"FriendlyName", nullptr, nullptr, nullptr, &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(driver, u"FriendlyName", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, sizeof(u"First port"));
     RegCloseKey(driver);
     RegCloseKey(builtIn);
@@ -129,9 +122,9 @@ TEST(Version, ReportsWindowsCEUnlessATestAsksOtherwise) {
 constexpr DWORD systemMessageFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 
 TEST(SystemMessages, EveryCodeTheLayerReportsHasATextEndingInALineEnd) {
-    const DWORD codes[] = {0,   1,   2,   3,   4,   5,   6,   8,   14,  21,  22,   29,   30,
-                           31,  32,  50,  87,  109, 121, 122, 123, 170, 234, 259,  317,  995,
-                           996, 997, 998, 1117, 1150, 1167, 1460};
+    const DWORD codes[] = {0,   1,   2,   3,   4,   5,   6,   8,    14,   21,   22,
+                           29,  30,  31,  32,  50,  87,  109, 121,  122,  123,  170,
+                           234, 259, 317, 995, 996, 997, 998, 1117, 1150, 1167, 1460};
     for (DWORD code : codes) {
         WCHAR text[512];
         DWORD length = FormatMessageW(systemMessageFlags, nullptr, code, 0, text, 512, nullptr);

@@ -60,8 +60,8 @@ std::vector<DriverKey> builtInKeys() {
     std::vector<DriverKey> keys;
     WCHAR name[256];
     DWORD units = 256;
-    for (DWORD i = 0; RegEnumKeyExW(builtIn, i, name, &units, nullptr, nullptr, nullptr, nullptr) ==
-                      ERROR_SUCCESS;
+    for (DWORD i = 0;
+         RegEnumKeyExW(builtIn, i, name, &units, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++i, units = 256) {
         keys.push_back(readDriverKey(builtIn, name));
     }
@@ -165,8 +165,8 @@ TEST(HostRegistryFromMapping, OneDriverKeyPerMappedComDeviceThatExistsInNumberOr
     ASSERT_EQ(builtIn->subKeys.size(), 2u);
     const wince::RegistryKey& first = *builtIn->subKeys[0];
     EXPECT_EQ(first.name, u"Serial1");
-    EXPECT_EQ(friendlyNameOf(first), u"FTDI FT232R USB UART (" +
-                                         wince::utf16FromUtf8(device.string()) + u")");
+    EXPECT_EQ(friendlyNameOf(first),
+              u"FTDI FT232R USB UART (" + wince::utf16FromUtf8(device.string()) + u")");
     const wince::RegistryKey& second = *builtIn->subKeys[1];
     const wince::RegistryValue* index = second.findValue(u"INDEX");
     ASSERT_NE(index, nullptr);

@@ -22,14 +22,12 @@ TEST_F(SimFaultsTest, FailsTheArmedCallsAfterTheSkippedOnes) {
     for (int call = 0; call < 4; ++call) {
         HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         errors.push_back(event ? 0 : GetLastError());
-        if (event)
-            made.push_back(event);
+        if (event) made.push_back(event);
     }
     EXPECT_EQ(errors, (std::vector<DWORD>{0, ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_ENOUGH_MEMORY, 0}));
     EXPECT_EQ(wince::sim::callCount("CreateEventW"), 4);
     EXPECT_EQ(wince::sim::callCount("SetEvent"), 0);
-    for (HANDLE event : made)
-        EXPECT_TRUE(CloseHandle(event));
+    for (HANDLE event : made) EXPECT_TRUE(CloseHandle(event));
 }
 
 // The error a PurgeComm on no device ends with: the armed one, else the
@@ -41,8 +39,7 @@ DWORD purgeError() {
 
 TEST_F(SimFaultsTest, NegativeTimesFailsUntilRearmed) {
     wince::sim::failCall("PurgeComm", ERROR_GEN_FAILURE, -1);
-    for (int call = 0; call < 5; ++call)
-        EXPECT_EQ(purgeError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+    for (int call = 0; call < 5; ++call) EXPECT_EQ(purgeError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
     wince::sim::failCall("PurgeComm", ERROR_GEN_FAILURE, 0);
     EXPECT_EQ(purgeError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(wince::sim::callCount("PurgeComm"), 6);

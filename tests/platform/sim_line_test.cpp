@@ -30,8 +30,7 @@ protected:
         ASSERT_NE(port, INVALID_HANDLE_VALUE);
     }
     void TearDown() override {
-        if (port != INVALID_HANDLE_VALUE)
-            CloseHandle(port);
+        if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
         wince::sim::reset();
     }
     void closePort() {

@@ -237,7 +237,8 @@ TEST(HandOver, NoWriteIsRaisedOverOneTheWorkerStillHolds) {
         SetEvent(slot.hWriteDone);  // the stale signal, while this write is held
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         uint8_t taken = kHandoverTaken;  // the old write ends as the worker ends it
-        if (!slot.writeRequested.compare_exchange_strong(taken, kHandoverDone)) slot.writeRequested.store(kHandoverIdle);
+        if (!slot.writeRequested.compare_exchange_strong(taken, kHandoverDone))
+            slot.writeRequested.store(kHandoverIdle);
         if (!take()) return;  // the next attempt, which completes
         slot.writeRequested.store(kHandoverDone);
         SetEvent(slot.hWriteDone);

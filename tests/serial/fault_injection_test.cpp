@@ -28,18 +28,19 @@ const Bytes kFrame = kelt3bFrame(0x33);
 
 // Every platform call the port natives make.
 const char* const kPlatformCalls[] = {
-    "CreateFileW",        "SetupComm",   "PurgeComm",    "GetCommState",   "SetCommState",   "EscapeCommFunction",
-    "SetCommTimeouts",    "ClearCommError", "ReadFile",  "WriteFile",      "CreateEventW",   "SetEvent",
-    "ResetEvent",         "WaitForSingleObject", "CloseHandle", "CreateThread"};
+    "CreateFileW",  "SetupComm",           "PurgeComm",       "GetCommState",
+    "SetCommState", "EscapeCommFunction",  "SetCommTimeouts", "ClearCommError",
+    "ReadFile",     "WriteFile",           "CreateEventW",    "SetEvent",
+    "ResetEvent",   "WaitForSingleObject", "CloseHandle",     "CreateThread"};
 
 enum class Phase { Open, Send, Receive, Close };
 
 const char* phaseName(Phase phase) {
     switch (phase) {
-    case Phase::Open: return "Open";
-    case Phase::Send: return "Send";
-    case Phase::Receive: return "Receive";
-    case Phase::Close: return "Close";
+        case Phase::Open: return "Open";
+        case Phase::Send: return "Send";
+        case Phase::Receive: return "Receive";
+        case Phase::Close: return "Close";
     }
     return "?";
 }
@@ -81,7 +82,8 @@ public:
 private:
     void run() {
         while (!stop_) {
-            if (!silent_ && portTable[slot_].replyWanted.load() == kHandoverRaised && commandArrived_->exchange(false)) {
+            if (!silent_ && portTable[slot_].replyWanted.load() == kHandoverRaised &&
+                commandArrived_->exchange(false)) {
                 line_->deliver(kFrame);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -146,7 +148,7 @@ protected:
     }
     jint sendNative(int32_t slot) {
         return Java_com_tavrix_tools_comm_SerialQTV_EnvRS(env, nullptr, slot, jni.bytes(kCommand),
-                                                         static_cast<jint>(kCommand.size()));
+                                                          static_cast<jint>(kCommand.size()));
     }
     jint closeNative(int32_t slot) { return Java_com_tavrix_tools_comm_SerialQTV_FermRS(env, nullptr, slot); }
 
@@ -275,21 +277,41 @@ struct PhaseCall {
     const char* call;
 };
 
-void PrintTo(const PhaseCall& point, std::ostream* out) { *out << phaseName(point.phase) << " " << point.call; }
+void PrintTo(const PhaseCall& point, std::ostream* out) {
+    *out << phaseName(point.phase) << " " << point.call;
+}
 
 // Every call each phase of a clean run makes; ClearCommError, ReadFile,
 // the worker's PurgeComm and its pauses (WaitForSingleObject) come from its
 // polling and vary in number.
 const PhaseCall kPhaseCalls[] = {
-    {Phase::Open, "CreateFileW"},       {Phase::Open, "SetupComm"},          {Phase::Open, "PurgeComm"},
-    {Phase::Open, "GetCommState"},      {Phase::Open, "SetCommState"},       {Phase::Open, "EscapeCommFunction"},
-    {Phase::Open, "SetCommTimeouts"},   {Phase::Open, "CreateEventW"},       {Phase::Open, "CreateThread"},
-    {Phase::Open, "ClearCommError"},    {Phase::Open, "WaitForSingleObject"}, {Phase::Send, "ResetEvent"},         {Phase::Send, "WaitForSingleObject"},
-    {Phase::Send, "PurgeComm"},         {Phase::Send, "ClearCommError"},     {Phase::Send, "WriteFile"},
-    {Phase::Send, "SetEvent"},          {Phase::Receive, "ResetEvent"},      {Phase::Receive, "WaitForSingleObject"},
-    {Phase::Receive, "ClearCommError"}, {Phase::Receive, "ReadFile"},        {Phase::Receive, "SetEvent"},
-    {Phase::Close, "EscapeCommFunction"}, {Phase::Close, "CloseHandle"},     {Phase::Close, "PurgeComm"},
-    {Phase::Close, "ClearCommError"},   {Phase::Close, "WaitForSingleObject"},
+    {Phase::Open, "CreateFileW"},
+    {Phase::Open, "SetupComm"},
+    {Phase::Open, "PurgeComm"},
+    {Phase::Open, "GetCommState"},
+    {Phase::Open, "SetCommState"},
+    {Phase::Open, "EscapeCommFunction"},
+    {Phase::Open, "SetCommTimeouts"},
+    {Phase::Open, "CreateEventW"},
+    {Phase::Open, "CreateThread"},
+    {Phase::Open, "ClearCommError"},
+    {Phase::Open, "WaitForSingleObject"},
+    {Phase::Send, "ResetEvent"},
+    {Phase::Send, "WaitForSingleObject"},
+    {Phase::Send, "PurgeComm"},
+    {Phase::Send, "ClearCommError"},
+    {Phase::Send, "WriteFile"},
+    {Phase::Send, "SetEvent"},
+    {Phase::Receive, "ResetEvent"},
+    {Phase::Receive, "WaitForSingleObject"},
+    {Phase::Receive, "ClearCommError"},
+    {Phase::Receive, "ReadFile"},
+    {Phase::Receive, "SetEvent"},
+    {Phase::Close, "EscapeCommFunction"},
+    {Phase::Close, "CloseHandle"},
+    {Phase::Close, "PurgeComm"},
+    {Phase::Close, "ClearCommError"},
+    {Phase::Close, "WaitForSingleObject"},
 };
 
 bool isListed(Phase phase, const std::string& call) {
@@ -327,27 +349,27 @@ class EveryCallFailsOnce : public FaultInjection, public ::testing::WithParamInt
 protected:
     void expectPhaseResult(const Fault& fault, const ExchangeRun& run) {
         switch (fault.phase) {
-        case Phase::Open: return expectOpenResult(fault, run);
-        case Phase::Send:
-            // A failed write is retried; a lost signal or a failed wait costs
-            // one more attempt, which writes the command once more.
-            EXPECT_EQ(0, run.send);
-            EXPECT_TRUE(run.written == kCommand || run.written == (Bytes{0x4B, 1, 2, 0x4B, 1, 2}))
-                << ::testing::PrintToString(run.written);
-            break;
-        case Phase::Receive:
-            // A lost read or signal costs one wait and a resend.
-            EXPECT_EQ(0, run.receive);
-            EXPECT_EQ(std::vector<jint>{12}, run.replyLength);
-            EXPECT_EQ(kFrame, run.reply);
-            break;
-        case Phase::Close: {
-            const bool refusedClose = fault.call == "CloseHandle" && run.fired;
-            EXPECT_EQ(!(refusedClose && fault.skip == kReplyEventClose), run.close != 0);
-            // A close the platform refused leaves exactly that handle open.
-            EXPECT_EQ(refusedClose ? 1u : 0u, run.refused.size());
-            break;
-        }
+            case Phase::Open: return expectOpenResult(fault, run);
+            case Phase::Send:
+                // A failed write is retried; a lost signal or a failed wait costs
+                // one more attempt, which writes the command once more.
+                EXPECT_EQ(0, run.send);
+                EXPECT_TRUE(run.written == kCommand || run.written == (Bytes{0x4B, 1, 2, 0x4B, 1, 2}))
+                    << ::testing::PrintToString(run.written);
+                break;
+            case Phase::Receive:
+                // A lost read or signal costs one wait and a resend.
+                EXPECT_EQ(0, run.receive);
+                EXPECT_EQ(std::vector<jint>{12}, run.replyLength);
+                EXPECT_EQ(kFrame, run.reply);
+                break;
+            case Phase::Close: {
+                const bool refusedClose = fault.call == "CloseHandle" && run.fired;
+                EXPECT_EQ(!(refusedClose && fault.skip == kReplyEventClose), run.close != 0);
+                // A close the platform refused leaves exactly that handle open.
+                EXPECT_EQ(refusedClose ? 1u : 0u, run.refused.size());
+                break;
+            }
         }
         if (fault.phase != Phase::Open) {
             EXPECT_EQ(0, run.open);
@@ -410,7 +432,8 @@ TEST_P(EveryCallFailsOnce, ResultLeaksAndRecovery) {
     }
     RecordProperty("cases", occurrences);
     RecordProperty("fired", fired);
-    std::printf("%s %s: %d cases, %d reached the fault\n", phaseName(point.phase), point.call, occurrences, fired);
+    std::printf("%s %s: %d cases, %d reached the fault\n", phaseName(point.phase), point.call, occurrences,
+                fired);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPoint, EveryCallFailsOnce, ::testing::ValuesIn(kPhaseCalls),
@@ -488,7 +511,8 @@ TEST_F(FaultInjection, DeviceVanishingMidExchangeEndsTheReplyWaitAtOnceAndTheSlo
     ASSERT_EQ(0, sendNative(slot));
     instrument->silence(true);
     std::thread unplug([this] {
-        while (portTable[0].replyWanted.load() != kHandoverRaised) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (portTable[0].replyWanted.load() != kHandoverRaised)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         line->hangUp();
     });
@@ -529,7 +553,8 @@ TEST_F(FaultInjection, CloseWhileTheWorkerIsInsideAReadEndsTheWorkerAtOnce) {
     // The settle pause is cut short here: bytes must not come before the
     // new worker's first purge.
     const int pollsBefore = callCount("ClearCommError");
-    while (callCount("ClearCommError") == pollsBefore) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (callCount("ClearCommError") == pollsBefore)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const int readsBefore = callCount("ReadFile");
     line->deliver({1, 2, 3});
     while (callCount("ReadFile") == readsBefore) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -563,7 +588,8 @@ TEST_F(FaultInjection, PseudoTerminalHangUpMidExchangeEndsTheReplyWaitWithDevice
     jbyteArray reply = jni.bytes(std::vector<jbyte>(12, 0));
     jintArray length = jni.ints({0});
     std::thread answer([&] {
-        while (portTable[0].replyWanted.load() != kHandoverRaised) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (portTable[0].replyWanted.load() != kHandoverRaised)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         pty->write(kFrame);
     });
     EXPECT_EQ(0, Java_com_tavrix_tools_comm_SerialQTV_RecRS(env, nullptr, slot, reply, length));
@@ -574,7 +600,8 @@ TEST_F(FaultInjection, PseudoTerminalHangUpMidExchangeEndsTheReplyWaitWithDevice
     ASSERT_EQ(0, sendNative(slot));
     EXPECT_EQ(kCommand, pty->read(kCommand.size()));
     std::thread unplug([&] {
-        while (portTable[0].replyWanted.load() != kHandoverRaised) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (portTable[0].replyWanted.load() != kHandoverRaised)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         pty->write({0x5A, 0xA5, 1});  // half a frame, then the line drops
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         pty->hangUp();
@@ -598,7 +625,8 @@ TEST_F(FaultInjection, PseudoTerminalHangUpMidExchangeEndsTheReplyWaitWithDevice
     ASSERT_EQ(0, sendNative(slot));
     EXPECT_EQ(kCommand, pty->read(kCommand.size()));
     std::thread again([&] {
-        while (portTable[0].replyWanted.load() != kHandoverRaised) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (portTable[0].replyWanted.load() != kHandoverRaised)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         pty->write(kFrame);
     });
     EXPECT_EQ(0, Java_com_tavrix_tools_comm_SerialQTV_RecRS(env, nullptr, slot, reply, length));

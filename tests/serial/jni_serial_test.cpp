@@ -121,8 +121,10 @@ TEST_F(SerialNatives, RefusedPinsGiveTheirCodesAndLeaveNothingPinned) {
         return result;
     };
     EXPECT_EQ(-1, refusedCall("GetByteArrayElements", [&] { return send(0, jni.bytes({1}), 1); }));
-    EXPECT_EQ(-1, refusedCall("GetIntArrayElements", [&] { return receive(0, jni.bytes({0}), jni.ints({0})); }));
-    EXPECT_EQ(-1, refusedCall("GetByteArrayElements", [&] { return receive(0, jni.bytes({0}), jni.ints({0})); }));
+    EXPECT_EQ(-1,
+              refusedCall("GetIntArrayElements", [&] { return receive(0, jni.bytes({0}), jni.ints({0})); }));
+    EXPECT_EQ(-1,
+              refusedCall("GetByteArrayElements", [&] { return receive(0, jni.bytes({0}), jni.ints({0})); }));
     EXPECT_EQ(87, refusedCall("GetStringChars", [&] { return openKelt3b(u"COM1:", jni.ints({0})); }));
     EXPECT_EQ(87, refusedCall("GetIntArrayElements", [&] { return openKelt3b(u"COM1:", jni.ints({0})); }));
     EXPECT_EQ(1, callCount("CreateFileW"));

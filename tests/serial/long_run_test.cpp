@@ -41,12 +41,22 @@ struct LongestExchange {
 };
 
 const LongestExchange kLongest[] = {
-    {InstrumentFamily::QTVv1, {0x78, 0x12, 0x34, 0xFF},
-     [](int i) { return join({{0x12, 0x34}, filled(256, i)}); }},
-    {InstrumentFamily::QTVv2, {0x80, 0x10, 0xF0, 0x01, 0x21, 0xA2},
-     [](int i) { return qtv2Frame(join({{0x61}, filled(254, i)})); }},
+    {InstrumentFamily::QTVv1,
+     {0x78, 0x12, 0x34, 0xFF},
+     [](int i) {
+         return join({{0x12, 0x34}, filled(256, i)});
+     }},
+    {InstrumentFamily::QTVv2,
+     {0x80, 0x10, 0xF0, 0x01, 0x21, 0xA2},
+     [](int i) {
+         return qtv2Frame(join({{0x61}, filled(254, i)}));
+     }},
     {InstrumentFamily::KELT3B, {0x01}, [](int i) { return keltFrame(i); }},
-    {InstrumentFamily::VX9, {0x02}, [](int i) { return join({{0x00, 0x01, 0x02}, filled(10, i)}); }},
+    {InstrumentFamily::VX9,
+     {0x02},
+     [](int i) {
+         return join({{0x00, 0x01, 0x02}, filled(10, i)});
+     }},
 };
 
 class LongRun : public PortFixture {

@@ -16,8 +16,8 @@
 #include "registry_sim.h"
 #include "seams.h"
 
-extern "C" JNIEXPORT jobjectArray JNICALL
-Java_com_tavrix_tools_comm_SerialQTV_EnumPortRS(JNIEnv* env, jclass);
+extern "C" JNIEXPORT jobjectArray JNICALL Java_com_tavrix_tools_comm_SerialQTV_EnumPortRS(JNIEnv* env,
+                                                                                          jclass);
 
 namespace {
 
@@ -136,11 +136,10 @@ TEST_F(PortList, FailuresPartWayKeepThePortsFoundBefore) {
     const Failure failures[] = {
         {"enumerating", [](auto& r) { r.failEnum(builtIn, 2, 1011); }, 1011},
         {"opening", [](auto& r) { r.failOpen(u"Drivers\\BuiltIn\\Serial3", 5); }, 5},
-        {"reading PREFIX", [](auto& r) { r.failQuery(u"Drivers\\BuiltIn\\Serial3", u"PREFIX", 1009); },
-         1009},
-        {"reading INDEX", [](auto& r) { r.failQuery(u"Drivers\\BuiltIn\\Serial3", u"INDEX", 21); },
-         21},
-        {"a PREFIX too long", [](auto& r) { r.key(u"Drivers\\BuiltIn\\Serial3").setString(u"Prefix", u"COMPORTLONG"); },
+        {"reading PREFIX", [](auto& r) { r.failQuery(u"Drivers\\BuiltIn\\Serial3", u"PREFIX", 1009); }, 1009},
+        {"reading INDEX", [](auto& r) { r.failQuery(u"Drivers\\BuiltIn\\Serial3", u"INDEX", 21); }, 21},
+        {"a PREFIX too long",
+         [](auto& r) { r.key(u"Drivers\\BuiltIn\\Serial3").setString(u"Prefix", u"COMPORTLONG"); },
          ERROR_MORE_DATA},
     };
     for (const Failure& failure : failures) {
@@ -213,8 +212,7 @@ TEST_F(PortList, ConcurrentListingsEachGetTheWholeList) {
             ++ready;
             while (ready.load() < 4) std::this_thread::yield();
             for (int i = 0; i < 5; ++i) {
-                jobjectArray ports =
-                    Java_com_tavrix_tools_comm_SerialQTV_EnumPortRS(jni.env(), nullptr);
+                jobjectArray ports = Java_com_tavrix_tools_comm_SerialQTV_EnumPortRS(jni.env(), nullptr);
                 if (jni.texts(ports) != expected) ++wrong[t];
             }
         });
@@ -311,8 +309,8 @@ TEST_F(PortListOnHost, IdenticalAdaptersAreToldApartByTheirSerialNumbers) {
 TEST_F(PortListOnHost, AdaptersSharingOneSerialNumberStillGetANumberEach) {
     sysfs.plugUsbSerial("ttyUSB0", Adapter{"", "CP2102", "0001", "1-1"});
     sysfs.plugUsbSerial("ttyUSB1", Adapter{"", "CP2102", "0001", "1-2"});
-    EXPECT_EQ(listing(), (Texts{u"COM1: <CP2102 S/N 0001 (/dev/ttyUSB0)>",
-                                u"COM2: <CP2102 S/N 0001 (/dev/ttyUSB1)>"}));
+    EXPECT_EQ(listing(),
+              (Texts{u"COM1: <CP2102 S/N 0001 (/dev/ttyUSB0)>", u"COM2: <CP2102 S/N 0001 (/dev/ttyUSB1)>"}));
     EXPECT_EQ(wince::discoveredSerialPortPath(u"COM2:"), "/dev/ttyUSB1");
 }
 

@@ -93,7 +93,7 @@ struct FailingStep {
     const char* call;
     int skip;
     const char16_t* boxText;  // null: no box
-    int liveEvents;  // events made before the failure: write done, reply ready, worker wake-up
+    int liveEvents;           // events made before the failure: write done, reply ready, worker wake-up
 };
 
 void PrintTo(const FailingStep& step, std::ostream* out) { *out << step.call << " after " << step.skip; }
@@ -135,18 +135,18 @@ TEST_P(OpenFailure, ReturnsTheCodeShowsTheBoxAndHoldsTheSlot) {
     EXPECT_EQ(0, index);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryStep, OpenFailure,
-    ::testing::Values(FailingStep{"SetupComm", 0, nullptr, 0}, FailingStep{"PurgeComm", 0, nullptr, 0},
-                      FailingStep{"GetCommState", 0, u"Erreur GetCommState", 0},
-                      FailingStep{"SetCommState", 0, u"Erreur SetCommState", 0},
-                      FailingStep{"SetCommTimeouts", 0, u"Erreur SetCommTimeouts", 0},
-                      FailingStep{"CreateEventW", 0, u"Erreur Create WriteEvent", 0},
-                      FailingStep{"CreateEventW", 1, u"Erreur Create ReadEvent", 1},
-                      FailingStep{"CreateThread", 0, u"Erreur CreateThread", 3}),
-    [](const ::testing::TestParamInfo<FailingStep>& info) {
-        return std::string(info.param.call) + (info.param.skip ? "Second" : "");
-    });
+INSTANTIATE_TEST_SUITE_P(EveryStep, OpenFailure,
+                         ::testing::Values(FailingStep{"SetupComm", 0, nullptr, 0},
+                                           FailingStep{"PurgeComm", 0, nullptr, 0},
+                                           FailingStep{"GetCommState", 0, u"Erreur GetCommState", 0},
+                                           FailingStep{"SetCommState", 0, u"Erreur SetCommState", 0},
+                                           FailingStep{"SetCommTimeouts", 0, u"Erreur SetCommTimeouts", 0},
+                                           FailingStep{"CreateEventW", 0, u"Erreur Create WriteEvent", 0},
+                                           FailingStep{"CreateEventW", 1, u"Erreur Create ReadEvent", 1},
+                                           FailingStep{"CreateThread", 0, u"Erreur CreateThread", 3}),
+                         [](const ::testing::TestParamInfo<FailingStep>& info) {
+                             return std::string(info.param.call) + (info.param.skip ? "Second" : "");
+                         });
 
 TEST_F(PortTable, RefusedRateFailsAtSetCommState) {
     addLine(u"COM1:")->refuseBaudRate(12345);

@@ -95,9 +95,7 @@ protected:
 
     int32_t windowEnd() const { return slot->rxStart + slot->rxCount; }
 
-    Bytes window() const {
-        return Bytes(slot->rxBuffer + slot->rxStart, slot->rxBuffer + windowEnd());
-    }
+    Bytes window() const { return Bytes(slot->rxBuffer + slot->rxStart, slot->rxBuffer + windowEnd()); }
 
     bool replyUntouchedFrom(size_t first) const {
         return std::all_of(reply.begin() + static_cast<std::ptrdiff_t>(first), reply.end(),
@@ -255,8 +253,8 @@ TEST_F(RecognizerTest, Qtvv1UncheckedCommandTakesTheOldestThreeBytesOfTheWindow)
 
 TEST_F(RecognizerTest, Qtvv1OtherCommandsNeverYieldAReply) {
     receive(0, join({Bytes(20, 0x00), {0x80, 0x00, 0x00, 0x01, 0x02, 0x03}}));
-    for (const Bytes& other : {Bytes{0x01, 0x80, 0x00, 0x00}, Bytes{0x00, 0x81, 0x00, 0x00},
-                               Bytes{0x00, 0x80, 0x00, 0x01}}) {
+    for (const Bytes& other :
+         {Bytes{0x01, 0x80, 0x00, 0x00}, Bytes{0x00, 0x81, 0x00, 0x00}, Bytes{0x00, 0x80, 0x00, 0x01}}) {
         command(other);
         EXPECT_TRUE(waits(recognizeQTVv1)) << hex(other);
     }
@@ -325,7 +323,11 @@ TEST_F(RecognizerTest, WindowsOutsideTheBufferOrEmptyAreLeftAlone) {
     }
     command({0x00, 0x80, 0x00, 0x00});  // QTVv1 would take any three bytes
     const std::array<std::pair<int32_t, int32_t>, 5> oddWindows{{
-        {0, 0}, {100, -4}, {-2, 20}, {2040, 20}, {kRxBufferSize, 12},
+        {0, 0},
+        {100, -4},
+        {-2, 20},
+        {2040, 20},
+        {kRxBufferSize, 12},
     }};
     for (FrameRecognizer recognize : {recognizeKELT3B, recognizeVX9, recognizeQTVv1, recognizeQTVv2}) {
         for (const auto& [start, count] : oddWindows) {

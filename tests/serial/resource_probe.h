@@ -59,7 +59,8 @@ inline std::map<int, std::string>& ptyPaths() {
 inline void installPtyPortMap() {
     std::string text;
     for (const auto& [number, path] : ptyPaths()) text += "COM" + std::to_string(number) + ":=" + path + ",";
-    wince::installPortMap(text.empty() ? nullptr : std::make_shared<wince::PortMap>(wince::PortMap::parse(text)));
+    wince::installPortMap(text.empty() ? nullptr
+                                       : std::make_shared<wince::PortMap>(wince::PortMap::parse(text)));
 }
 
 inline std::u16string ptyPortName(int number) {
@@ -111,7 +112,8 @@ public:
     }
 
     bool write(const wince::sim::Bytes& bytes) {
-        return master_ >= 0 && ::write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        return master_ >= 0 &&
+               ::write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
 
 private:

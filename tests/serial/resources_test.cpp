@@ -87,9 +87,11 @@ protected:
         EXPECT_EQ(before.descriptors, after.descriptors);
         EXPECT_EQ(before.threads, after.threads);
         EXPECT_EQ(before.handles, after.handles);
-        std::printf("%s: %d cycles (%d opens) in %ld ms; descriptors %d -> %d, threads %d -> %d, handles %zu -> %zu\n",
-                    label, cycles, cycles * kPortCount, elapsed, before.descriptors, after.descriptors,
-                    before.threads, after.threads, before.handles, after.handles);
+        std::printf(
+            "%s: %d cycles (%d opens) in %ld ms; descriptors %d -> %d, threads %d -> %d, handles %zu -> "
+            "%zu\n",
+            label, cycles, cycles * kPortCount, elapsed, before.descriptors, after.descriptors,
+            before.threads, after.threads, before.handles, after.handles);
         RecordProperty("cycles", cycles);
         RecordProperty("elapsed_ms", static_cast<int>(elapsed));
     }
@@ -104,7 +106,8 @@ TEST_F(Resources, TenThousandCyclesOnSimulatedLinesLeaveNothingBehind) {
 TEST_F(Resources, CyclesOnPseudoTerminalsLeaveNothingBehind) {
     Pty terminals[kPortCount] = {Pty(21), Pty(22), Pty(23), Pty(24)};
     for (const Pty& pty : terminals) ASSERT_TRUE(pty.ready());
-    const std::u16string names[kPortCount] = {ptyPortName(21), ptyPortName(22), ptyPortName(23), ptyPortName(24)};
+    const std::u16string names[kPortCount] = {ptyPortName(21), ptyPortName(22), ptyPortName(23),
+                                              ptyPortName(24)};
     int32_t index = -1;
     ASSERT_EQ(0, open(names[0], InstrumentFamily::VX9, index));
     ASSERT_NE(0, closePort(index));
@@ -117,8 +120,8 @@ TEST_F(Resources, CyclesOnPseudoTerminalsLeaveNothingBehind) {
 TEST_F(Resources, EvenParityPortReopensOnTheSamePseudoTerminal) {
     Pty pty(22);
     ASSERT_TRUE(pty.ready());
-    for (InstrumentFamily family : {InstrumentFamily::QTVv1, InstrumentFamily::QTVv1, InstrumentFamily::VX9,
-                                    InstrumentFamily::QTVv1}) {
+    for (InstrumentFamily family :
+         {InstrumentFamily::QTVv1, InstrumentFamily::QTVv1, InstrumentFamily::VX9, InstrumentFamily::QTVv1}) {
         int32_t index = -1;
         ASSERT_EQ(0, open(ptyPortName(22), family, index));
         ASSERT_NE(0, closePort(index));
@@ -149,7 +152,8 @@ TEST_F(Resources, CloseDuringAWaitingReceiveNeitherCrashesNorDeadlocks) {
 
     for (int round = 0; round < rounds; ++round) {
         jintArray index = jni.ints({-1});
-        ASSERT_EQ(0, Java_com_tavrix_tools_comm_SerialQTV_InitRS_1KELT3B(env, nullptr, jni.string(u"COM1:"), index));
+        ASSERT_EQ(0, Java_com_tavrix_tools_comm_SerialQTV_InitRS_1KELT3B(env, nullptr, jni.string(u"COM1:"),
+                                                                         index));
         portTable[0].timeoutMs = 30;  // rounds of a few waits, not seconds
         ASSERT_EQ(0, Java_com_tavrix_tools_comm_SerialQTV_EnvRS(env, nullptr, 0, jni.bytes({1, 2}), 2));
         jbyteArray reply = jni.bytes(std::vector<jbyte>(12, 0));
@@ -182,8 +186,8 @@ TEST_F(Resources, CloseDuringAWaitingReceiveNeitherCrashesNorDeadlocks) {
     EXPECT_EQ(before.handles, wince::liveHandleCount());
     EXPECT_EQ(before.threads, settledValue(before.threads, threadCount));
     EXPECT_EQ(before.descriptors, openDescriptors());
-    std::printf("%d closes during RecRS: %d frames, %d timeouts, %d invalid handles\n", rounds, frames, timeouts,
-                invalidHandles);
+    std::printf("%d closes during RecRS: %d frames, %d timeouts, %d invalid handles\n", rounds, frames,
+                timeouts, invalidHandles);
     line->setResponder(nullptr);
 }
 

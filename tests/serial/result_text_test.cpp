@@ -11,8 +11,9 @@
 #include "fake_jni.h"
 #include "result_text.h"
 
-extern "C" JNIEXPORT jstring JNICALL
-Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(JNIEnv* env, jclass, jint code);
+extern "C" JNIEXPORT jstring JNICALL Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(JNIEnv* env,
+                                                                                             jclass,
+                                                                                             jint code);
 
 namespace {
 
@@ -28,8 +29,8 @@ std::u16string textOf(ResultCode code) { return unitsOf(resultText(code)); }
 // The system's own text for a code, as FormatMessageW gives it.
 std::u16string systemText(DWORD code) {
     WCHAR text[kLastErrorTextUnits] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                   text, kLastErrorTextUnits, nullptr);
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                   kLastErrorTextUnits, nullptr);
     return unitsOf(text);
 }
 
@@ -49,8 +50,7 @@ TEST(ResultText, LibraryCodesHaveFixedTextsWithTheirBlanks) {
 }
 
 TEST(ResultText, SystemTextsComeBackWithoutTheirLineEnd) {
-    for (ResultCode code : {0, 2, 3, 5, 6, 8, 21, 29, 31, 32, 87, 121, 122, 123, 995, 997, 1117,
-                            1167}) {
+    for (ResultCode code : {0, 2, 3, 5, 6, 8, 21, 29, 31, 32, 87, 121, 122, 123, 995, 997, 1117, 1167}) {
         std::u16string full = systemText(code);
         ASSERT_GE(full.size(), 2u) << code;
         ASSERT_EQ(full.substr(full.size() - 2), u"\r\n") << code;
@@ -92,8 +92,8 @@ TEST(ExpliciteLastErrorNative, ConcurrentCallersEachGetTheirOwnText) {
             ++ready;
             while (ready.load() < static_cast<int>(codes.size())) std::this_thread::yield();
             for (int i = 0; i < 5000; ++i) {
-                jstring text = Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(
-                    jni.env(), nullptr, codes[t]);
+                jstring text =
+                    Java_com_tavrix_tools_comm_SerialQTV_ExpliciteLastError(jni.env(), nullptr, codes[t]);
                 if (jni.text(text) != expected[t]) ++mismatches[t];
             }
         });

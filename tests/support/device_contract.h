@@ -98,10 +98,10 @@ struct BackendName {
 
 // Ends the test as skipped, by the backend's own account, when it cannot
 // show `capability`.
-#define CONTRACT_NEEDS(capability)                                                  \
-    do {                                                                            \
-        const std::string why = this->backend.lacks(Capability::capability);        \
-        if (!why.empty()) GTEST_SKIP() << why;                                      \
+#define CONTRACT_NEEDS(capability)                                           \
+    do {                                                                     \
+        const std::string why = this->backend.lacks(Capability::capability); \
+        if (!why.empty()) GTEST_SKIP() << why;                               \
     } while (0)
 
 TYPED_TEST_SUITE_P(DeviceContract);
@@ -159,11 +159,13 @@ TYPED_TEST_P(DeviceContract, FramingIsKeptOrRefused) {
     struct Framing {
         BYTE byteSize, parity, stopBits;
     };
-    const Framing framings[] = {{7, EVENPARITY, ONESTOPBIT}, {8, ODDPARITY, TWOSTOPBITS},
-                                {5, NOPARITY, ONE5STOPBITS}, {6, MARKPARITY, ONESTOPBIT}};
+    const Framing framings[] = {{7, EVENPARITY, ONESTOPBIT},
+                                {8, ODDPARITY, TWOSTOPBITS},
+                                {5, NOPARITY, ONE5STOPBITS},
+                                {6, MARKPARITY, ONESTOPBIT}};
     for (const Framing& framing : framings) {
-        SCOPED_TRACE(testing::Message() << int(framing.byteSize) << " bits, parity "
-                                        << int(framing.parity) << ", stop " << int(framing.stopBits));
+        SCOPED_TRACE(testing::Message() << int(framing.byteSize) << " bits, parity " << int(framing.parity)
+                                        << ", stop " << int(framing.stopBits));
         const DCB now = currentDcb(this->port);
         DCB dcb = before;
         dcb.ByteSize = framing.byteSize;
@@ -202,9 +204,21 @@ TYPED_TEST_P(DeviceContract, SettingsThePlatformRefusesChangeNothing) {
         {"parity 7", [](DCB& d) { d.Parity = 7; }},
         {"stop bits 3", [](DCB& d) { d.StopBits = 3; }},
         {"1.5 stop bits with 8 data bits", [](DCB& d) { d.StopBits = ONE5STOPBITS; }},
-        {"1.5 stop bits with 6 data bits", [](DCB& d) { d.StopBits = ONE5STOPBITS; d.ByteSize = 6; }},
-        {"2 stop bits with 5 data bits", [](DCB& d) { d.StopBits = TWOSTOPBITS; d.ByteSize = 5; }},
-        {"XON and XOFF alike", [](DCB& d) { d.fInX = 1; d.XonChar = d.XoffChar = 0x11; }},
+        {"1.5 stop bits with 6 data bits",
+         [](DCB& d) {
+             d.StopBits = ONE5STOPBITS;
+             d.ByteSize = 6;
+         }},
+        {"2 stop bits with 5 data bits",
+         [](DCB& d) {
+             d.StopBits = TWOSTOPBITS;
+             d.ByteSize = 5;
+         }},
+        {"XON and XOFF alike",
+         [](DCB& d) {
+             d.fInX = 1;
+             d.XonChar = d.XoffChar = 0x11;
+         }},
     };
     for (const Refused& variant : refused) {
         DCB bad = good;
@@ -339,8 +353,7 @@ TYPED_TEST_P(DeviceContract, ReadWithoutTimeoutsWaitsForTheWholeCount) {
 }
 
 TYPED_TEST_P(DeviceContract, QueueCountsAndPurge) {
-    const Bytes sent = {'0', '1', '2', '3', '4', '5', '6', '7', '8',
-                        '9', 'A', 'B', 'C', 'D', 'E', 'F', 'G'};
+    const Bytes sent = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F', 'G'};
     this->backend.farWrite(sent);
     EXPECT_EQ(waitForQueued(this->port, 17), 17u);
     DWORD errors = 1;
@@ -467,16 +480,14 @@ TYPED_TEST_P(DeviceContract, EscapeDrivesTheModemLines) {
     EXPECT_FALSE(this->backend.farSeesRts());
 }
 
-REGISTER_TYPED_TEST_SUITE_P(DeviceContract, OpensExclusivelyAndAgainAfterClose,
-                            CommStateComesBackAsSet, FramingIsKeptOrRefused,
-                            SettingsThePlatformRefusesChangeNothing,
+REGISTER_TYPED_TEST_SUITE_P(DeviceContract, OpensExclusivelyAndAgainAfterClose, CommStateComesBackAsSet,
+                            FramingIsKeptOrRefused, SettingsThePlatformRefusesChangeNothing,
                             TimeoutsComeBackAndAllMaxdwordIsRefused,
                             ReadReturnsQueuedBytesAtOnceOrWaitsForAFirstByte,
                             MaxdwordIntervalAloneReturnsAtOnce,
-                            MaxdwordIntervalWithTotalsReturnsQueuedBytesAtOnce,
-                            TotalTimeoutBoundsARead, ReadWithoutTimeoutsWaitsForTheWholeCount,
-                            QueueCountsAndPurge, BytesTravelBothWaysUnchanged,
-                            CloseEndsAWaitingReadAndStaleObjectsFail,
+                            MaxdwordIntervalWithTotalsReturnsQueuedBytesAtOnce, TotalTimeoutBoundsARead,
+                            ReadWithoutTimeoutsWaitsForTheWholeCount, QueueCountsAndPurge,
+                            BytesTravelBothWaysUnchanged, CloseEndsAWaitingReadAndStaleObjectsFail,
                             ReadAbortEndsOnlyTheReadInProgress, HangUpFailsTheFollowingCalls,
                             HangUpEndsAWaitingRead, EscapeDrivesTheModemLines);
 

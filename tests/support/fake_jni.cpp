@@ -15,9 +15,8 @@ constexpr size_t kTerminatorSize = 2;
 
 // What JNI allows while an exception is pending.
 const std::set<std::string> kAllowedWhilePending = {
-    "ExceptionOccurred",        "ExceptionDescribe",       "ExceptionClear",
-    "ExceptionCheck",           "ReleaseStringChars",      "ReleaseIntArrayElements",
-    "ReleaseByteArrayElements", "DeleteLocalRef"};
+    "ExceptionOccurred",  "ExceptionDescribe",       "ExceptionClear",           "ExceptionCheck",
+    "ReleaseStringChars", "ReleaseIntArrayElements", "ReleaseByteArrayElements", "DeleteLocalRef"};
 
 std::string regionText(jsize start, jsize length, size_t size) {
     return "Array region " + std::to_string(start) + ".." + std::to_string(int64_t(start) + length) +
@@ -42,18 +41,16 @@ struct FakeJni::Object {
     }
     size_t length() const {
         switch (kind) {
-        case Kind::IntArray: return ints.size();
-        case Kind::ByteArray: return bytes.size();
-        case Kind::ObjectArray: return elements.size();
-        case Kind::String: return text.size();
-        default: return 0;
+            case Kind::IntArray: return ints.size();
+            case Kind::ByteArray: return bytes.size();
+            case Kind::ObjectArray: return elements.size();
+            case Kind::String: return text.size();
+            default: return 0;
         }
     }
     void* data() {
-        if (kind == Kind::IntArray)
-            return ints.data();
-        if (kind == Kind::ByteArray)
-            return bytes.data();
+        if (kind == Kind::IntArray) return ints.data();
+        if (kind == Kind::ByteArray) return bytes.data();
         return text.data();
     }
     size_t elementSize() const { return kind == Kind::IntArray ? sizeof(jint) : sizeof(jbyte); }
@@ -85,9 +82,7 @@ void FakeJni::installFunctions() {
     f.reserved0 = this;
     f.GetStringLength = [](JNIEnv* e, jstring s) { return self(e).stringLength(s); };
     f.GetStringChars = [](JNIEnv* e, jstring s, jboolean* c) { return self(e).stringChars(s, c); };
-    f.ReleaseStringChars = [](JNIEnv* e, jstring s, const jchar* c) {
-        self(e).releaseStringChars(s, c);
-    };
+    f.ReleaseStringChars = [](JNIEnv* e, jstring s, const jchar* c) { self(e).releaseStringChars(s, c); };
     f.GetArrayLength = [](JNIEnv* e, jarray a) { return self(e).arrayLength(a); };
     f.GetIntArrayElements = [](JNIEnv* e, jintArray a, jboolean* c) {
         return static_cast<jint*>(self(e).arrayElements("GetIntArrayElements", Kind::IntArray, a, c));
@@ -99,8 +94,7 @@ void FakeJni::installFunctions() {
         self(e).setArrayRegion("SetIntArrayRegion", Kind::IntArray, a, start, n, from);
     };
     f.GetByteArrayElements = [](JNIEnv* e, jbyteArray a, jboolean* c) {
-        return static_cast<jbyte*>(
-            self(e).arrayElements("GetByteArrayElements", Kind::ByteArray, a, c));
+        return static_cast<jbyte*>(self(e).arrayElements("GetByteArrayElements", Kind::ByteArray, a, c));
     };
     f.ReleaseByteArrayElements = [](JNIEnv* e, jbyteArray a, jbyte* p, jint mode) {
         self(e).releaseArrayElements("ReleaseByteArrayElements", Kind::ByteArray, a, p, mode);
@@ -132,16 +126,13 @@ void FakeJni::installFunctions() {
 
 void FakeJni::enter(const char* call) {
     ++calls_[call];
-    if (pending_ && !kAllowedWhilePending.count(call))
-        callsWhilePending_.push_back(call);
+    if (pending_ && !kAllowedWhilePending.count(call)) callsWhilePending_.push_back(call);
 }
 
 bool FakeJni::refused(const char* call) {
     auto refusal = refusals_.find(call);
-    if (refusal == refusals_.end() || refusal->second <= 0)
-        return false;
-    if (--refusal->second == 0)
-        refusals_.erase(refusal);
+    if (refusal == refusals_.end() || refusal->second <= 0) return false;
+    if (--refusal->second == 0) refusals_.erase(refusal);
     raise("java/lang/OutOfMemoryError", std::string(call) + " refused");
     return true;
 }
@@ -176,8 +167,7 @@ FakeJni::Object* FakeJni::expect(const void* ref, Kind kind, const char* call) c
 }
 
 bool FakeJni::regionFits(const Object& array, jsize start, jsize length) {
-    if (start >= 0 && length >= 0 && int64_t(start) + length <= int64_t(array.length()))
-        return true;
+    if (start >= 0 && length >= 0 && int64_t(start) + length <= int64_t(array.length())) return true;
     raise("java/lang/ArrayIndexOutOfBoundsException", regionText(start, length, array.length()));
     return false;
 }
@@ -189,32 +179,28 @@ void* FakeJni::pin(Object& owner, const void* data, size_t size) {
     pinned->owner = &owner;
     pinned->size = size;
     pinned->storage.assign(size + kGuardSize + kTerminatorSize, 0);
-    if (size)
-        std::memcpy(pinned->storage.data(), data, size);
+    if (size) std::memcpy(pinned->storage.data(), data, size);
     std::fill_n(pinned->storage.begin() + size, kGuardSize, kGuardByte);
     pins_.push_back(std::move(pinned));
     return pins_.back()->storage.data();
 }
 
 void FakeJni::unpin(const char* call, Object& owner, const void* data, jint mode) {
-    auto found = std::find_if(pins_.begin(), pins_.end(), [&](const auto& p) {
-        return !p->released && p->storage.data() == data;
-    });
+    auto found = std::find_if(pins_.begin(), pins_.end(),
+                              [&](const auto& p) { return !p->released && p->storage.data() == data; });
     if (found == pins_.end()) {
         ADD_FAILURE() << call << ": elements not pinned, or released twice";
         return;
     }
     Pin& pinned = **found;
-    if (pinned.owner != &owner)
-        ADD_FAILURE() << call << ": elements released against another object";
+    if (pinned.owner != &owner) ADD_FAILURE() << call << ": elements released against another object";
     if (!pinned.guardIntact())
         ADD_FAILURE() << call << ": the native wrote past the end of the pinned elements";
     if (mode != 0 && mode != JNI_COMMIT && mode != JNI_ABORT)
         ADD_FAILURE() << call << ": unknown release mode " << mode;
     if ((mode == 0 || mode == JNI_COMMIT) && owner.kind != Kind::String && pinned.size)
         std::memcpy(owner.data(), pinned.storage.data(), pinned.size);
-    if (mode != JNI_COMMIT)
-        pinned.released = true;
+    if (mode != JNI_COMMIT) pinned.released = true;
     releases_.push_back({call, mode});
 }
 
@@ -231,12 +217,10 @@ const jchar* FakeJni::stringChars(jstring string, jboolean* isCopy) {
     std::lock_guard lock(mutex_);
     enter("GetStringChars");
     Object* object = expect(string, Kind::String, "GetStringChars");
-    if (!object || refused("GetStringChars"))
-        return nullptr;
-    if (isCopy)
-        *isCopy = JNI_TRUE;
-    return static_cast<const jchar*>(pin(*object, object->text.data(),
-                                         object->text.size() * sizeof(char16_t)));
+    if (!object || refused("GetStringChars")) return nullptr;
+    if (isCopy) *isCopy = JNI_TRUE;
+    return static_cast<const jchar*>(
+        pin(*object, object->text.data(), object->text.size() * sizeof(char16_t)));
 }
 
 void FakeJni::releaseStringChars(jstring string, const jchar* chars) {
@@ -261,35 +245,29 @@ void* FakeJni::arrayElements(const char* call, Kind kind, jarray array, jboolean
     std::lock_guard lock(mutex_);
     enter(call);
     Object* object = expect(array, kind, call);
-    if (!object || refused(call))
-        return nullptr;
-    if (isCopy)
-        *isCopy = JNI_TRUE;
+    if (!object || refused(call)) return nullptr;
+    if (isCopy) *isCopy = JNI_TRUE;
     return pin(*object, object->data(), object->length() * object->elementSize());
 }
 
-void FakeJni::releaseArrayElements(const char* call, Kind kind, jarray array, void* elements,
-                                   jint mode) {
+void FakeJni::releaseArrayElements(const char* call, Kind kind, jarray array, void* elements, jint mode) {
     std::lock_guard lock(mutex_);
     enter(call);
-    if (Object* object = expect(array, kind, call))
-        unpin(call, *object, elements, mode);
+    if (Object* object = expect(array, kind, call)) unpin(call, *object, elements, mode);
 }
 
-void FakeJni::setArrayRegion(const char* call, Kind kind, jarray array, jsize start,
-                             jsize length, const void* source) {
+void FakeJni::setArrayRegion(const char* call, Kind kind, jarray array, jsize start, jsize length,
+                             const void* source) {
     std::lock_guard lock(mutex_);
     enter(call);
     Object* object = expect(array, kind, call);
-    if (!object || !regionFits(*object, start, length) || length == 0)
-        return;
+    if (!object || !regionFits(*object, start, length) || length == 0) return;
     if (!source) {
         ADD_FAILURE() << call << ": null source";
         return;
     }
     size_t width = object->elementSize();
-    std::memcpy(static_cast<char*>(object->data()) + size_t(start) * width, source,
-                size_t(length) * width);
+    std::memcpy(static_cast<char*>(object->data()) + size_t(start) * width, source, size_t(length) * width);
 }
 
 jstring FakeJni::newString(const jchar* units, jsize length) {
@@ -299,8 +277,7 @@ jstring FakeJni::newString(const jchar* units, jsize length) {
         ADD_FAILURE() << "NewString: invalid characters or length " << length;
         return nullptr;
     }
-    if (refused("NewString"))
-        return nullptr;
+    if (refused("NewString")) return nullptr;
     Object string(Kind::String);
     string.text.assign(reinterpret_cast<const char16_t*>(units), size_t(length));
     return reinterpret_cast<jstring>(make(std::move(string)));
@@ -309,8 +286,7 @@ jstring FakeJni::newString(const jchar* units, jsize length) {
 jclass FakeJni::findClass(const char* name) {
     std::lock_guard lock(mutex_);
     enter("FindClass");
-    if (refused("FindClass"))
-        return nullptr;
+    if (refused("FindClass")) return nullptr;
     if (!knownClasses.count(name)) {
         raise("java/lang/NoClassDefFoundError", name);
         return nullptr;
@@ -328,10 +304,8 @@ jobjectArray FakeJni::newObjectArray(jsize length, jclass elementClass, jobject 
     std::lock_guard lock(mutex_);
     enter("NewObjectArray");
     Object* type = expect(elementClass, Kind::Class, "NewObjectArray");
-    if (!type || refused("NewObjectArray"))
-        return nullptr;
-    if (initial && !find(initial))
-        ADD_FAILURE() << "NewObjectArray: unknown initial element";
+    if (!type || refused("NewObjectArray")) return nullptr;
+    if (initial && !find(initial)) ADD_FAILURE() << "NewObjectArray: unknown initial element";
     if (length < 0) {
         raise("java/lang/NegativeArraySizeException", std::to_string(length));
         return nullptr;
@@ -346,8 +320,7 @@ void FakeJni::setObjectArrayElement(jobjectArray array, jsize index, jobject val
     std::lock_guard lock(mutex_);
     enter("SetObjectArrayElement");
     Object* object = expect(array, Kind::ObjectArray, "SetObjectArrayElement");
-    if (!object || !regionFits(*object, index, 1))
-        return;
+    if (!object || !regionFits(*object, index, 1)) return;
     Object* element = value ? find(value) : nullptr;
     if (value && !element) {
         ADD_FAILURE() << "SetObjectArrayElement: unknown value";
@@ -364,8 +337,7 @@ jobject FakeJni::objectArrayElement(jobjectArray array, jsize index) {
     std::lock_guard lock(mutex_);
     enter("GetObjectArrayElement");
     Object* object = expect(array, Kind::ObjectArray, "GetObjectArrayElement");
-    if (!object || !regionFits(*object, index, 1))
-        return nullptr;
+    if (!object || !regionFits(*object, index, 1)) return nullptr;
     return object->elements[size_t(index)];
 }
 
@@ -373,8 +345,7 @@ jint FakeJni::throwNew(jclass thrown, const char* message) {
     std::lock_guard lock(mutex_);
     enter("ThrowNew");
     Object* type = expect(thrown, Kind::Class, "ThrowNew");
-    if (!type)
-        return -1;
+    if (!type) return -1;
     raise(type->name, message ? message : "");
     return 0;
 }
@@ -382,8 +353,7 @@ jint FakeJni::throwNew(jclass thrown, const char* message) {
 jthrowable FakeJni::exceptionOccurred() {
     std::lock_guard lock(mutex_);
     enter("ExceptionOccurred");
-    if (!pending_)
-        return nullptr;
+    if (!pending_) return nullptr;
     Object thrown(Kind::Throwable);
     thrown.name = pending_->className;
     thrown.message = pending_->message;
@@ -394,8 +364,7 @@ jthrowable FakeJni::exceptionOccurred() {
 void FakeJni::exceptionDescribe() {
     std::lock_guard lock(mutex_);
     enter("ExceptionDescribe");
-    if (pending_)
-        described_.push_back(*pending_);
+    if (pending_) described_.push_back(*pending_);
     pending_.reset();
 }
 
@@ -414,8 +383,7 @@ jboolean FakeJni::exceptionCheck() {
 void FakeJni::deleteLocalRef(jobject ref) {
     std::lock_guard lock(mutex_);
     enter("DeleteLocalRef");
-    if (ref && !find(ref))
-        ADD_FAILURE() << "DeleteLocalRef: unknown reference";
+    if (ref && !find(ref)) ADD_FAILURE() << "DeleteLocalRef: unknown reference";
     deletedRefs_.push_back(ref);
 }
 
@@ -435,9 +403,7 @@ jintArray FakeJni::ints(std::vector<jint> values) {
     return reinterpret_cast<jintArray>(make(std::move(array)));
 }
 
-jintArray FakeJni::ints(std::initializer_list<jint> values) {
-    return ints(std::vector<jint>(values));
-}
+jintArray FakeJni::ints(std::initializer_list<jint> values) { return ints(std::vector<jint>(values)); }
 
 jbyteArray FakeJni::bytes(std::vector<jbyte> values) {
     std::lock_guard lock(mutex_);
@@ -446,9 +412,7 @@ jbyteArray FakeJni::bytes(std::vector<jbyte> values) {
     return reinterpret_cast<jbyteArray>(make(std::move(array)));
 }
 
-jbyteArray FakeJni::bytes(std::initializer_list<jbyte> values) {
-    return bytes(std::vector<jbyte>(values));
-}
+jbyteArray FakeJni::bytes(std::initializer_list<jbyte> values) { return bytes(std::vector<jbyte>(values)); }
 
 jbyteArray FakeJni::bytes(const std::vector<uint8_t>& values) {
     return bytes(std::vector<jbyte>(values.begin(), values.end()));
@@ -485,8 +449,7 @@ std::vector<jobject> FakeJni::elements(jobjectArray array) const {
 
 std::vector<std::u16string> FakeJni::texts(jobjectArray array) const {
     std::vector<std::u16string> result;
-    for (jobject element : elements(array))
-        result.push_back(element ? text(element) : std::u16string());
+    for (jobject element : elements(array)) result.push_back(element ? text(element) : std::u16string());
     return result;
 }
 
@@ -516,9 +479,7 @@ std::optional<FakeJni::Exception> FakeJni::pendingException() const {
     return pending_;
 }
 
-int FakeJni::describeCount() const {
-    return calls("ExceptionDescribe");
-}
+int FakeJni::describeCount() const { return calls("ExceptionDescribe"); }
 
 std::vector<FakeJni::Exception> FakeJni::described() const {
     std::lock_guard lock(mutex_);

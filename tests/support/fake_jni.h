@@ -90,8 +90,7 @@ private:
     void releaseStringChars(jstring string, const jchar* chars);
     jsize arrayLength(jarray array);
     void* arrayElements(const char* call, Kind kind, jarray array, jboolean* isCopy);
-    void releaseArrayElements(const char* call, Kind kind, jarray array, void* elements,
-                              jint mode);
+    void releaseArrayElements(const char* call, Kind kind, jarray array, void* elements, jint mode);
     void setArrayRegion(const char* call, Kind kind, jarray array, jsize start, jsize length,
                         const void* source);
     jstring newString(const jchar* units, jsize length);

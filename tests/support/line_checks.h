@@ -39,9 +39,8 @@ inline HANDLE openPort(const char16_t* name) {
     return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-inline ::testing::AssertionResult setTimeouts(HANDLE port, DWORD interval, DWORD multiplier,
-                                              DWORD constant, DWORD writeMultiplier = 0,
-                                              DWORD writeConstant = 0) {
+inline ::testing::AssertionResult setTimeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant,
+                                              DWORD writeMultiplier = 0, DWORD writeConstant = 0) {
     COMMTIMEOUTS timeouts{interval, multiplier, constant, writeMultiplier, writeConstant};
     if (SetCommTimeouts(port, &timeouts)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "SetCommTimeouts failed with " << GetLastError();

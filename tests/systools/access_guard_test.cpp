@@ -164,7 +164,8 @@ TEST(AccessGuardDeathTest, FaultOfAnotherThreadGoesToTheProcessHandler) {
             page.protect(PROT_NONE);
             const DWORD result = whileARoutineRuns([&] { page.bytes()[0] = 7; });
             const bool kept = currentSegvHandler().sa_sigaction == repairingHandler;
-            std::exit(result == 0 && kept && faultAddressSeen == page.address() && page.bytes()[0] == 7 ? 0 : 1);
+            std::exit(result == 0 && kept && faultAddressSeen == page.address() && page.bytes()[0] == 7 ? 0
+                                                                                                        : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }

@@ -22,9 +22,10 @@ JNIEXPORT jlong JNICALL Java_com_tavrix_tools_SystemTool_GetPreciseCurrentTimeMi
 
 namespace wince::sim {
 void PrintTo(const CreateFileRecord& call, std::ostream* out) {
-    *out << "CreateFileW(" << std::string(call.name.begin(), call.name.end()) << ", 0x" << std::hex << call.access
-         << ", " << call.shareMode << (call.securityGiven ? ", security" : ", null") << ", " << call.creation << ", 0x"
-         << call.flags << (call.templateGiven ? ", template)" : ", null)") << std::dec;
+    *out << "CreateFileW(" << std::string(call.name.begin(), call.name.end()) << ", 0x" << std::hex
+         << call.access << ", " << call.shareMode << (call.securityGiven ? ", security" : ", null") << ", "
+         << call.creation << ", 0x" << call.flags << (call.templateGiven ? ", template)" : ", null)")
+         << std::dec;
 }
 }  // namespace wince::sim
 
@@ -109,7 +110,7 @@ TEST_F(DeviceServices, ClockArithmetic) {
 
     sim.setCounterFrequency(3686400);
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
-    EXPECT_EQ(clock(), 33489);  // 33489.797... truncated
+    EXPECT_EQ(clock(), 33489);             // 33489.797... truncated
     EXPECT_EQ(sim.frequencyQueries(), 2);  // once per attach, never per reading
 }
 

@@ -19,7 +19,9 @@ struct NotificationFault {
     bool closed;         // the driver's handle was closed
 };
 
-void PrintTo(const NotificationFault& fault, std::ostream* out) { *out << fault.call << " on " << fault.reason; }
+void PrintTo(const NotificationFault& fault, std::ostream* out) {
+    *out << fault.call << " on " << fault.reason;
+}
 
 class DriverNotificationFault : public ::testing::TestWithParam<NotificationFault> {
 protected:

@@ -332,7 +332,8 @@ protected:
 // The volume as set, not rounded to the control's steps; once another
 // program moved the control, what the control holds.
 TEST_P(HostVolume, ReadsBackTheVolumeAsSetUntilAnotherProgramChangesIt) {
-    for (DWORD set : {0x00000000u, 0xFFFFFFFFu, 0x12345678u, 0x80004000u, 0x0001FFFEu, 0xFFFF0000u, 0x00007FFFu}) {
+    for (DWORD set :
+         {0x00000000u, 0xFFFFFFFFu, 0x12345678u, 0x80004000u, 0x0001FFFEu, 0xFFFF0000u, 0x00007FFFu}) {
         ASSERT_EQ(waveOutSetVolume(nullptr, set), MMSYSERR_NOERROR);
         EXPECT_EQ(volume(), set) << std::hex << set;
         EXPECT_EQ(volume(), set) << std::hex << set;  // and again

@@ -24,9 +24,11 @@ void PrintTo(const KernelIoControlRecord& call, std::ostream* out) {
 namespace {
 
 const char kException[] = "javax/comm/UnsupportedCommOperationException";
-const char kRateRefused[] = "javax/comm/UnsupportedCommOperationException:  Unsupported Baud Rate in nativeSetBaudBase";
+const char kRateRefused[] =
+    "javax/comm/UnsupportedCommOperationException:  Unsupported Baud Rate in nativeSetBaudBase";
 const char kBlockRefused[] =
-    "javax/comm/UnsupportedCommOperationException:  Unsupported Non Standard Baud Rate in InitializeRegisters";
+    "javax/comm/UnsupportedCommOperationException:  Unsupported Non Standard Baud Rate in "
+    "InitializeRegisters";
 
 constexpr size_t kUtcr1 = 0x04, kUtcr2 = 0x08, kUtcr3 = 0x0C;
 constexpr size_t kDll = 0x00, kDlh = 0x04, kLcr = 0x0C;
@@ -76,20 +78,20 @@ TEST_F(BaudRateOverride, Sa1110SequenceFor115200) {
     EXPECT_EQ(setRate(115200), 1);
 
     const std::vector<RegisterAccess> expected = {
-        read32(kUtcr3, 0xFFFFFFDB),                                // saved
-        read32(kUtcr3, 0xFFFFFFDB), write32(kUtcr3, 0xFFFFFFD3),   // RIE off
-        read32(kUtcr3, 0xFFFFFFD3), write32(kUtcr3, 0xFFFFFFC3),   // TIE off
-        read32(kUtcr3, 0xFFFFFFC3), write32(kUtcr3, 0xFFFFFFC2),   // RXE off
-        read32(kUtcr3, 0xFFFFFFC2), write32(kUtcr3, 0xFFFFFFC0),   // TXE off
-        read32(kUtcr1, 0xABCDEF5A), write32(kUtcr1, 0xABCDEF50),   // divisor 11..8
-        read32(kUtcr2, 0x12345678), write32(kUtcr2, 0x12345601),   // divisor 7..0
-        read32(kUtcr3, 0xFFFFFFC0), write32(kUtcr3, 0xFFFFFFC1),   // RXE back
-        read32(kUtcr3, 0xFFFFFFC1), write32(kUtcr3, 0xFFFFFFC3),   // TXE back
-        read32(kUtcr3, 0xFFFFFFC3), write32(kUtcr3, 0xFFFFFFC3),   // BRK as saved
-        read32(kUtcr3, 0xFFFFFFC3), write32(kUtcr3, 0xFFFFFFCB),   // RIE back
-        read32(kUtcr3, 0xFFFFFFCB), write32(kUtcr3, 0xFFFFFFDB),   // TIE back
-        read32(kUtcr3, 0xFFFFFFDB), write32(kUtcr3, 0xFFFFFFDB),   // LBM as saved
-        read32(kUtcr3, 0xFFFFFFDB), write32(kUtcr3, 0xFFFFFFDB),   // upper bits as saved
+        read32(kUtcr3, 0xFFFFFFDB),                               // saved
+        read32(kUtcr3, 0xFFFFFFDB), write32(kUtcr3, 0xFFFFFFD3),  // RIE off
+        read32(kUtcr3, 0xFFFFFFD3), write32(kUtcr3, 0xFFFFFFC3),  // TIE off
+        read32(kUtcr3, 0xFFFFFFC3), write32(kUtcr3, 0xFFFFFFC2),  // RXE off
+        read32(kUtcr3, 0xFFFFFFC2), write32(kUtcr3, 0xFFFFFFC0),  // TXE off
+        read32(kUtcr1, 0xABCDEF5A), write32(kUtcr1, 0xABCDEF50),  // divisor 11..8
+        read32(kUtcr2, 0x12345678), write32(kUtcr2, 0x12345601),  // divisor 7..0
+        read32(kUtcr3, 0xFFFFFFC0), write32(kUtcr3, 0xFFFFFFC1),  // RXE back
+        read32(kUtcr3, 0xFFFFFFC1), write32(kUtcr3, 0xFFFFFFC3),  // TXE back
+        read32(kUtcr3, 0xFFFFFFC3), write32(kUtcr3, 0xFFFFFFC3),  // BRK as saved
+        read32(kUtcr3, 0xFFFFFFC3), write32(kUtcr3, 0xFFFFFFCB),  // RIE back
+        read32(kUtcr3, 0xFFFFFFCB), write32(kUtcr3, 0xFFFFFFDB),  // TIE back
+        read32(kUtcr3, 0xFFFFFFDB), write32(kUtcr3, 0xFFFFFFDB),  // LBM as saved
+        read32(kUtcr3, 0xFFFFFFDB), write32(kUtcr3, 0xFFFFFFDB),  // upper bits as saved
     };
     EXPECT_EQ(sim.registerAccesses(), expected);
     EXPECT_FALSE(jni.pendingException());
@@ -187,19 +189,21 @@ TEST_P(RefusedRate, RaisesWithRegistersUntouched) {
     EXPECT_EQ(jni.deletedRefs().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, RefusedRate,
-    ::testing::Values(RefusedCase{false, 0}, RefusedCase{false, -9600}, RefusedCase{false, INT_MIN},
-                      RefusedCase{false, 230400}, RefusedCase{false, 216848}, RefusedCase{false, 3686400},
-                      RefusedCase{false, 3686401}, RefusedCase{false, INT_MAX}, RefusedCase{false, 56},
-                      RefusedCase{false, 1}, RefusedCase{true, 0}, RefusedCase{true, -1},
-                      RefusedCase{true, 921601}, RefusedCase{true, INT_MAX}, RefusedCase{true, 14},
-                      RefusedCase{true, 1}),
-    [](const auto& info) {
-        const jint rate = info.param.rate;
-        return std::string(info.param.pxa ? "Pxa" : "Sa1110") + (rate < 0 ? "Minus" : "") +
-               std::to_string(rate < 0 ? -(int64_t)rate : rate);
-    });
+INSTANTIATE_TEST_SUITE_P(Rates, RefusedRate,
+                         ::testing::Values(RefusedCase{false, 0}, RefusedCase{false, -9600},
+                                           RefusedCase{false, INT_MIN}, RefusedCase{false, 230400},
+                                           RefusedCase{false, 216848}, RefusedCase{false, 3686400},
+                                           RefusedCase{false, 3686401}, RefusedCase{false, INT_MAX},
+                                           RefusedCase{false, 56}, RefusedCase{false, 1},
+                                           RefusedCase{true, 0}, RefusedCase{true, -1},
+                                           RefusedCase{true, 921601}, RefusedCase{true, INT_MAX},
+                                           RefusedCase{true, 14}, RefusedCase{true, 1}),
+                         [](const auto& info) {
+                             const jint rate = info.param.rate;
+                             return std::string(info.param.pxa ? "Pxa" : "Sa1110") +
+                                    (rate < 0 ? "Minus" : "") +
+                                    std::to_string(rate < 0 ? -(int64_t)rate : rate);
+                         });
 
 TEST_F(BaudRateOverride, MapsTheUartBlockOfEachProcessor) {
     onSa1110();
@@ -316,7 +320,7 @@ TEST_F(BaudRateOverride, AccessViolationOnSa1110LeavesWhatWasWritten) {
     EXPECT_EQ(setRate(9600), 0);
     EXPECT_EQ(pendingMessage(), kRateRefused);
     EXPECT_EQ(sim.registerAccesses().size(), 9u);  // UTCR3 saved and cleared, then the fault
-    EXPECT_EQ(sim.register32(kUtcr3), 0u);          // receiver, transmitter, interrupts left off
+    EXPECT_EQ(sim.register32(kUtcr3), 0u);         // receiver, transmitter, interrupts left off
     expectMappingsReleased();
 }
 

@@ -26,7 +26,8 @@ constexpr jint kTimeout = 100301;
 enum class Family { QTVv1, QTVv2, KELT3B, VX9 };
 
 long msSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 // The lines of a simulator's log that start with `prefix`, without it.
@@ -56,10 +57,19 @@ protected:
         jstring text = jni.string(name);
         jint result = 0;
         switch (family) {
-        case Family::QTVv1: result = Java_com_tavrix_tools_comm_SerialQTV_InitRS_1QTVv1(jni.env(), nullptr, 9600, text, cell); break;
-        case Family::QTVv2: result = Java_com_tavrix_tools_comm_SerialQTV_InitRS_1QTVv2(jni.env(), nullptr, text, cell); break;
-        case Family::KELT3B: result = Java_com_tavrix_tools_comm_SerialQTV_InitRS_1KELT3B(jni.env(), nullptr, text, cell); break;
-        case Family::VX9: result = Java_com_tavrix_tools_comm_SerialQTV_InitRS_1VX9(jni.env(), nullptr, text, cell); break;
+            case Family::QTVv1:
+                result =
+                    Java_com_tavrix_tools_comm_SerialQTV_InitRS_1QTVv1(jni.env(), nullptr, 9600, text, cell);
+                break;
+            case Family::QTVv2:
+                result = Java_com_tavrix_tools_comm_SerialQTV_InitRS_1QTVv2(jni.env(), nullptr, text, cell);
+                break;
+            case Family::KELT3B:
+                result = Java_com_tavrix_tools_comm_SerialQTV_InitRS_1KELT3B(jni.env(), nullptr, text, cell);
+                break;
+            case Family::VX9:
+                result = Java_com_tavrix_tools_comm_SerialQTV_InitRS_1VX9(jni.env(), nullptr, text, cell);
+                break;
         }
         index = jni.ints(cell)[0];
         return result;
@@ -73,7 +83,8 @@ protected:
     jint receive(jint port, Bytes& frame) {
         jbyteArray reply = jni.bytes(std::vector<jbyte>(300, 0));
         jintArray length = jni.ints({0});
-        const jint result = Java_com_tavrix_tools_comm_SerialQTV_RecRS(jni.env(), nullptr, port, reply, length);
+        const jint result =
+            Java_com_tavrix_tools_comm_SerialQTV_RecRS(jni.env(), nullptr, port, reply, length);
         const std::vector<uint8_t> bytes = jni.unsignedBytes(reply);
         frame.assign(bytes.begin(), bytes.begin() + (result == 0 ? jni.ints(length)[0] : 0));
         return result;
@@ -98,7 +109,13 @@ struct FamilyCase {
 TEST_F(PtySerial, EachFamilySetsItsLineAndExchangesAFrame) {
     const FamilyCase cases[] = {
         {Family::QTVv1, u"COM1:", "COM1", {0xAA, 0x01, 0x02, 0x03}, "9600 8", {0x01, 0x02, 0x03}, 3},
-        {Family::QTVv2, u"COM2:", "COM2", {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21}, "4800 8", {0x80, 0xF0, 0x10}, 0},
+        {Family::QTVv2,
+         u"COM2:",
+         "COM2",
+         {0x80, 0xF0, 0x10, 0x01, 0xA0, 0x21},
+         "4800 8",
+         {0x80, 0xF0, 0x10},
+         0},
         {Family::KELT3B, u"COM3:", "COM3", {0x01, 0x02}, "19200 8", {0x5A, 0xA5}, 12},
         {Family::VX9, u"COM4:", "COM4", {0x03}, "9600 8", {0x00, 0x01, 0x02}, 13},
     };
@@ -219,7 +236,8 @@ TEST_F(PtySerial, ThePortListShowsTheComPortsTheSystemKnowsInOrder) {
     ASSERT_NE(nullptr, list);
     std::vector<std::u16string> ports = jni.texts(list);
     const std::vector<std::u16string> expected = {u"COM1: <\\Device\\Serial0>", u"COM6: <\\Device\\Serial5>",
-                                                  u"COM8: <\\Device\\Serial7>", u"COM12: <\\Device\\Serial11>"};
+                                                  u"COM8: <\\Device\\Serial7>",
+                                                  u"COM12: <\\Device\\Serial11>"};
     size_t next = 0;
     for (const std::u16string& element : ports) {
         if (next < expected.size() && element == expected[next]) ++next;

@@ -14,9 +14,7 @@ constexpr int kMaxGapBudgetMs = 60;
 constexpr int kGarbageStream = 256;  // stray bytes are taken from a random place of it
 
 // The library's reply timeout for the family.
-int familyTimeoutMs(Family family) {
-    return family == Family::KELT3B || family == Family::VX9 ? 1000 : 2000;
-}
+int familyTimeoutMs(Family family) { return family == Family::KELT3B || family == Family::VX9 ? 1000 : 2000; }
 
 template <typename Number>
 bool parseNumber(std::string_view text, Number& out) {
@@ -38,10 +36,10 @@ int* chaosNumber(ChaosOptions& chaos, std::string_view name) {
 
 const char* faultName(ChaosFault fault) {
     switch (fault) {
-    case ChaosFault::None: return "none";
-    case ChaosFault::Silence: return "silence";
-    case ChaosFault::Outage: return "outage";
-    case ChaosFault::BadFrame: return "bad-frame";
+        case ChaosFault::None: return "none";
+        case ChaosFault::Silence: return "silence";
+        case ChaosFault::Outage: return "outage";
+        case ChaosFault::BadFrame: return "bad-frame";
     }
     return "none";
 }
@@ -60,8 +58,8 @@ ChaosOptionResult applyChaosOption(ChaosOptions& chaos, std::string_view name, s
 
 std::string ChaosPlan::describe() const {
     char line[128];
-    std::snprintf(line, sizeof line, "chaos delay=%d pieces=%zu garbage=%zu fault=%s", delayMs,
-                  pieces.size(), garbage, faultName(fault));
+    std::snprintf(line, sizeof line, "chaos delay=%d pieces=%zu garbage=%zu fault=%s", delayMs, pieces.size(),
+                  garbage, faultName(fault));
     return line;
 }
 

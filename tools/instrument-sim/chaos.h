@@ -68,4 +68,4 @@ std::unique_ptr<Chaos> makeChaos(const SimOptions& options);
 // Carries out a plan that sends: the pause, then each piece after its gap.
 // Returns the CLOCK_MONOTONIC nanoseconds taken before the last write.
 int64_t playChaosPlan(const ChaosPlan& plan, const std::function<void(int)>& sleepMs,
-                   const std::function<void(const uint8_t*, size_t)>& write);
+                      const std::function<void(const uint8_t*, size_t)>& write);

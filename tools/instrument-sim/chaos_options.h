@@ -6,7 +6,7 @@
 #include <string_view>
 
 struct ChaosOptions {
-    bool enabled = false;    // --chaos SEED
+    bool enabled = false;  // --chaos SEED
     uint64_t seed = 0;
     int ratePercent = 25;    // --chaos-rate: chance of a reply in pieces, and of stray bytes first
     int delayPercent = 5;    // --chaos-delay: chance of a pause before the reply

@@ -42,8 +42,7 @@ void installSignalHandlers() {
 
 void sleepMs(int ms) {
     timespec left{ms / 1000, long(ms % 1000) * 1000000L};
-    while (!stopRequested && nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (!stopRequested && nanosleep(&left, &left) != 0 && errno == EINTR) {}
 }
 
 // Only a pipe or a socket can tell that the parent has gone; a terminal or
@@ -159,8 +158,8 @@ private:
         log_.line(plan.describe().c_str());
         log_.line("meant", frame);
         if (!plan.sends()) return;
-        const int64_t lastByteNs =
-            playChaosPlan(plan, sleepMs, [this](const uint8_t* bytes, size_t count) { writeAll(bytes, count); });
+        const int64_t lastByteNs = playChaosPlan(
+            plan, sleepMs, [this](const uint8_t* bytes, size_t count) { writeAll(bytes, count); });
         log_.line("tx", plan.wire);
         log_.line(("sent-at " + std::to_string(lastByteNs)).c_str());
     }
@@ -205,9 +204,9 @@ private:
 int main(int argc, char** argv) {
     SimOptions options;
     switch (parseOptions(argc, argv, options)) {
-    case ParseOutcome::Help: return 0;
-    case ParseOutcome::Error: return 2;
-    case ParseOutcome::Run: break;
+        case ParseOutcome::Help: return 0;
+        case ParseOutcome::Error: return 2;
+        case ParseOutcome::Run: break;
     }
     installSignalHandlers();
     TrafficLog log(options.logPath);
@@ -220,7 +219,8 @@ int main(int argc, char** argv) {
     const bool opened = options.devicePath.empty() ? openPtyPair(pty) : openDevice(options.devicePath, pty);
     if (!opened) {
         std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name,
-                     options.devicePath.empty() ? "pseudo-terminal" : options.devicePath.c_str(), std::strerror(errno));
+                     options.devicePath.empty() ? "pseudo-terminal" : options.devicePath.c_str(),
+                     std::strerror(errno));
         return 1;
     }
     std::printf("%s\n", pty.slavePath.c_str());

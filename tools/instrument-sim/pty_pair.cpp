@@ -68,7 +68,7 @@ struct RateName {
 };
 
 constexpr RateName kRates[] = {{B1200, "1200"},   {B2400, "2400"},   {B4800, "4800"},   {B9600, "9600"},
-                              {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
+                               {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
 
 const char* rateName(speed_t code) {
     for (const RateName& rate : kRates) {
@@ -79,10 +79,10 @@ const char* rateName(speed_t code) {
 
 char dataBits(tcflag_t cflag) {
     switch (cflag & CSIZE) {
-    case CS5: return '5';
-    case CS6: return '6';
-    case CS7: return '7';
-    default: return '8';
+        case CS5: return '5';
+        case CS6: return '6';
+        case CS7: return '7';
+        default: return '8';
     }
 }
 
@@ -93,6 +93,6 @@ std::string describeLineSettings(const PtyPair& pty) {
     // The pty keeps parity and character size in the slave's settings only.
     if (tcgetattr(pty.heldSlave >= 0 ? pty.heldSlave : pty.master, &settings) != 0) return "line unknown";
     const char parity = !(settings.c_cflag & PARENB) ? 'N' : (settings.c_cflag & PARODD) ? 'O' : 'E';
-    return std::string("line ") + rateName(cfgetospeed(&settings)) + " " + dataBits(settings.c_cflag) + parity +
-           ((settings.c_cflag & CSTOPB) ? '2' : '1');
+    return std::string("line ") + rateName(cfgetospeed(&settings)) + " " + dataBits(settings.c_cflag) +
+           parity + ((settings.c_cflag & CSTOPB) ? '2' : '1');
 }

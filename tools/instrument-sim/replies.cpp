@@ -15,10 +15,10 @@ constexpr uint8_t kStandIn = 0x3F;  // replaces a payload byte that looks like a
 // frame the family's recogniser looks for.
 uint8_t headerStart(Family family, const Bytes& command) {
     switch (family) {
-    case Family::QTVv1: return command.size() > 1 ? command[1] : 0x00;
-    case Family::QTVv2: return kQTVv2Header[0];
-    case Family::KELT3B: return kKELT3BHeader[0];
-    case Family::VX9: return kVX9Header[0];
+        case Family::QTVv1: return command.size() > 1 ? command[1] : 0x00;
+        case Family::QTVv2: return kQTVv2Header[0];
+        case Family::KELT3B: return kKELT3BHeader[0];
+        case Family::VX9: return kVX9Header[0];
     }
     return 0x00;
 }
@@ -63,13 +63,12 @@ std::optional<Bytes> replyQTVv1(const Bytes& command, int replyNumber) {
 }
 
 bool isQTVv2Frame(const Bytes& command) {
-    if (command.size() < 5 || !std::equal(std::begin(kQTVv2Header), std::end(kQTVv2Header),
-                                          command.begin())) {
+    if (command.size() < 5 ||
+        !std::equal(std::begin(kQTVv2Header), std::end(kQTVv2Header), command.begin())) {
         return false;
     }
     const size_t length = size_t(command[3]) + 5;
-    return command.size() == length &&
-           additiveChecksum(command.data(), length - 1) == command[length - 1];
+    return command.size() == length && additiveChecksum(command.data(), length - 1) == command[length - 1];
 }
 
 // Data bytes of the reply. For the two command codes whose reply length the
@@ -83,8 +82,7 @@ size_t qtv2DataCount(const Bytes& command) {
     return command[3];  // sequence number and the command's data bytes
 }
 
-std::optional<Bytes> replyQTVv2(const SimOptions& options, const Bytes& command,
-                                int replyNumber) {
+std::optional<Bytes> replyQTVv2(const SimOptions& options, const Bytes& command, int replyNumber) {
     if (!isQTVv2Frame(command)) return std::nullopt;
     const size_t dataCount = qtv2DataCount(command);
     const uint8_t code = uint8_t(command[4] + 0x40 + (options.wrongCode ? 1 : 0));
@@ -101,8 +99,7 @@ std::optional<Bytes> replyQTVv2(const SimOptions& options, const Bytes& command,
 
 // KELT3B and VX9: the header, then the sequence number, the command's length
 // and the command's first bytes.
-Bytes fixedFrame(const uint8_t* header, size_t headerSize, const Bytes& command,
-                 int replyNumber) {
+Bytes fixedFrame(const uint8_t* header, size_t headerSize, const Bytes& command, int replyNumber) {
     Bytes echo{uint8_t(command.size())};
     echo.insert(echo.end(), command.begin(), command.end());
     Bytes frame(header, header + headerSize);
@@ -122,11 +119,10 @@ uint8_t additiveChecksum(const uint8_t* bytes, size_t count) {
 std::optional<Bytes> replyTo(const SimOptions& options, const Bytes& command, int replyNumber) {
     if (options.silent) return std::nullopt;
     switch (options.family) {
-    case Family::QTVv1: return replyQTVv1(command, replyNumber);
-    case Family::QTVv2: return replyQTVv2(options, command, replyNumber);
-    case Family::KELT3B:
-        return fixedFrame(kKELT3BHeader, sizeof kKELT3BHeader, command, replyNumber);
-    case Family::VX9: return fixedFrame(kVX9Header, sizeof kVX9Header, command, replyNumber);
+        case Family::QTVv1: return replyQTVv1(command, replyNumber);
+        case Family::QTVv2: return replyQTVv2(options, command, replyNumber);
+        case Family::KELT3B: return fixedFrame(kKELT3BHeader, sizeof kKELT3BHeader, command, replyNumber);
+        case Family::VX9: return fixedFrame(kVX9Header, sizeof kVX9Header, command, replyNumber);
     }
     return std::nullopt;
 }

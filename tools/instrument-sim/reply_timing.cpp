@@ -40,8 +40,7 @@ void pauseJitter(int jitterUs) {
     state = state * 1664525u + 1013904223u;
     const long pauseUs = long((uint64_t{state} * uint64_t(jitterUs)) >> 32);
     timespec left{pauseUs / 1000000, (pauseUs % 1000000) * 1000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
 }
 
 bool commandComplete(Family family, const Bytes& pending) {
