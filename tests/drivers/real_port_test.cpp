@@ -35,7 +35,9 @@
 
 #include "exchange.h"
 #include "port_list.h"
+#include "port_map.h"
 #include "port_table.h"
+#include "seams.h"
 #include "serial_discovery.h"
 #include "utf16.h"
 #include "wince.h"
@@ -591,19 +593,18 @@ void replug(const std::string& goneNode, const std::string& newNode) {
 }
 
 // Whether EnumPortRS's registry walk over sysfs lists "COMn:". The walk
-// lists the WINCE_DEVICES mapping instead while that is set: it is lifted
-// for the walk (no other thread reads the environment meanwhile).
+// lists the WINCE_DEVICES mapping instead, which is read once per process:
+// a map with no mapping given stands in for it during the walk.
 bool registryLists(DWORD comIndex) {
     const std::u16string name = u"COM" + wince::utf16FromUtf8(std::to_string(comIndex)) + u":";
-    const std::string mapping = env("WINCE_DEVICES");
-    unsetenv("WINCE_DEVICES");
+    wince::installPortMap(std::make_shared<const wince::PortMap>());
     bool listed = false;
     {
         std::lock_guard lock(portListLock);
         const int count = listSerialPorts();
         for (int i = 0; i < count; ++i) listed = listed || name == portList[i].portName;
     }
-    setenv("WINCE_DEVICES", mapping.c_str(), 1);
+    wince::installPortMap(nullptr);
     return listed;
 }
 
