@@ -52,7 +52,8 @@ TEST_F(Exchange, ReplyIsDeliveredAndBytesBeyondTheFrameAreUntouched) {
 
 // A write request ends the worker's 1 ms idle pause: it is taken up at
 // once, not at the next poll. Taken up at the poll, half the sends would
-// wait 0.5 ms or more; the median tells the two apart with room to spare.
+// wait 0.5 ms or more beyond the write's own cost; the median tells the two
+// apart with room to spare (a sanitizer's runtime adds about 0.2 ms there).
 TEST_F(Exchange, WriteRequestIsTakenUpWithoutWaitingForTheNextPoll) {
     openKelt3b();
     std::vector<long> sendMicros;
@@ -66,7 +67,7 @@ TEST_F(Exchange, WriteRequestIsTakenUpWithoutWaitingForTheNextPoll) {
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count()));
     }
     std::nth_element(sendMicros.begin(), sendMicros.begin() + 20, sendMicros.end());
-    EXPECT_LT(sendMicros[20], 250);
+    EXPECT_LT(sendMicros[20], line_checks::kUnderSanitizer ? 450 : 250);
 }
 
 TEST_F(Exchange, ReplyArrivingDuringTheWaitEndsItAtOnce) {

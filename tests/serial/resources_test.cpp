@@ -25,11 +25,7 @@ namespace {
 const InstrumentFamily kSlotFamilies[kPortCount] = {InstrumentFamily::QTVv1, InstrumentFamily::QTVv2,
                                                     InstrumentFamily::KELT3B, InstrumentFamily::VX9};
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kDefaultRoundsDivisor = 10;
-#else
-constexpr int kDefaultRoundsDivisor = 1;
-#endif
+constexpr int kDefaultRoundsDivisor = line_checks::kUnderSanitizer ? 10 : 1;
 
 int roundsFromEnvironment(const char* name, int fallback) {
     const char* text = std::getenv(name);

@@ -27,6 +27,14 @@ constexpr long long kPromptMs = 2000;
 // How long a line may take to hand bytes over to the other end.
 constexpr int kSettleMs = 5000;
 
+// A sanitizer's runtime slows every call several times over: bounds of a
+// fraction of a millisecond and long loops are scaled for it.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kUnderSanitizer = true;
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+
 inline long long millisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
