@@ -1,5 +1,5 @@
 // How the gated calls ask the installed call gate (seams.h). Kept inline
-// and cheap: with no gate installed a call pays one relaxed load and a
+// and cheap: with no gate installed a call pays one acquire load and a
 // branch that is not taken; no lock, allocation or string is involved.
 #pragma once
 
@@ -12,14 +12,9 @@ namespace detail {
 extern std::atomic<CallGate*> installedCallGate;
 }  // namespace detail
 
-// The installed gate, or null.
-inline CallGate* callGate() {
-    if (detail::installedCallGate.load(std::memory_order_relaxed) == nullptr) [[likely]]
-        return nullptr;
-    // Acquire on the rare path only: the gate's own state, built before it
-    // was installed, is visible to this thread from here on.
-    return detail::installedCallGate.load(std::memory_order_acquire);
-}
+// The installed gate, or null. Acquire: the gate's own state, built before
+// it was installed, is visible to this thread from here on.
+inline CallGate* callGate() { return detail::installedCallGate.load(std::memory_order_acquire); }
 
 // True when the gate fails `call` (its Win32 name) now; the thread's last
 // error is then the gate's error.

@@ -75,7 +75,7 @@ void setSleepLength(SleepLength* length);
 
 // The call gate: asked at the start of the calls named below, it can make
 // one fail, and it sees the arguments of CreateFileW and KernelIoControl as
-// the caller passed them. With none installed a call costs one relaxed
+// the caller passed them. With none installed a call costs one
 // atomic load and a branch more (the port worker polls every 1 ms).
 //
 // Gated calls, by their Win32 names: CreateFileW, ReadFile, WriteFile,

@@ -78,12 +78,10 @@ HANDLE createThread(LPTHREAD_START_ROUTINE start, LPVOID parameter, LPDWORD thre
 }
 
 // Constant-initialized; read on every Sleep, the port worker's 1 ms poll
-// included, so the host's own length costs one relaxed load.
+// included, so the host's own length costs one atomic load.
 std::atomic<SleepLength*> installedSleepLength{nullptr};
 
 DWORD sleepLengthOf(DWORD requested) {
-    if (installedSleepLength.load(std::memory_order_relaxed) == nullptr) [[likely]]
-        return requested;
     SleepLength* length = installedSleepLength.load(std::memory_order_acquire);
     return length != nullptr ? length->lengthOf(requested) : requested;
 }

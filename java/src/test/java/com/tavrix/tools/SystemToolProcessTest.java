@@ -3,10 +3,9 @@ package com.tavrix.tools;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
-
 import java.io.InputStream;
-import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
+
+
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -119,23 +118,13 @@ class SystemToolProcessTest {
         assertFalse(Files.exists(absent), "the library made a driver file at unload");
     }
 
-    private static byte[] wave(byte[] samples) {
-        ByteBuffer wave = ByteBuffer.allocate(44 + samples.length).order(ByteOrder.LITTLE_ENDIAN);
-        wave.put("RIFF".getBytes(StandardCharsets.US_ASCII)).putInt(36 + samples.length);
-        wave.put("WAVEfmt ".getBytes(StandardCharsets.US_ASCII)).putInt(16);
-        wave.putShort((short) 1).putShort((short) 1).putInt(8000).putInt(16000);
-        wave.putShort((short) 2).putShort((short) 16);
-        wave.put("data".getBytes(StandardCharsets.US_ASCII)).putInt(samples.length).put(samples);
-        return wave.array();
-    }
-
     @Test
     void soundReachesAlsaSynchronouslyAndAsynchronously() throws Exception {
         byte[] samples = new byte[3200];
         for (int i = 0; i < samples.length; i++) {
             samples[i] = (byte) (i * 7);
         }
-        Path wave = Files.write(folder.resolve("beep.wav"), wave(samples));
+        Path wave = Files.write(folder.resolve("beep.wav"), Waves.of(samples));
         Path played = folder.resolve("played.raw");
         // Default device: the file plugin on the null plugin. No mixer.
         Path config = Files.writeString(folder.resolve("asound.conf"),

@@ -3,16 +3,12 @@ package com.tavrix.tools;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assertions.fail;
-
 import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.RandomAccessFile;
 import java.lang.reflect.Method;
 import java.net.URL;
 import java.net.URLClassLoader;
-import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.concurrent.atomic.AtomicReference;
@@ -160,16 +156,6 @@ class SystemToolUnloadTest {
         assertEquals(0, mkfifo.waitFor());
         Files.writeString(Path.of(System.getenv("ALSA_CONFIG_PATH")),
                 "pcm.!default { type file; slave.pcm { type null }; file \"" + played + "\"; format \"raw\" }\n");
-        Files.write(wave, waveOf(new byte[8000 * 2 * 30]));
-    }
-
-    private static byte[] waveOf(byte[] samples) {
-        ByteBuffer wave = ByteBuffer.allocate(44 + samples.length).order(ByteOrder.LITTLE_ENDIAN);
-        wave.put("RIFF".getBytes(StandardCharsets.US_ASCII)).putInt(36 + samples.length);
-        wave.put("WAVEfmt ".getBytes(StandardCharsets.US_ASCII)).putInt(16);
-        wave.putShort((short) 1).putShort((short) 1).putInt(8000).putInt(16000);
-        wave.putShort((short) 2).putShort((short) 16);
-        wave.put("data".getBytes(StandardCharsets.US_ASCII)).putInt(samples.length).put(samples);
-        return wave.array();
+        Files.write(wave, Waves.of(new byte[8000 * 2 * 30]));
     }
 }
